@@ -1,0 +1,159 @@
+#include "support/test_support.h"
+
+#include <dirent.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+namespace vorex_test {
+
+std::uint32_t ipv4(const char* dotted) {
+    std::uint32_t a = 0;
+    EXPECT_TRUE(vorex_core::parse_dotted(dotted, &a)) << dotted;
+    return a;
+}
+
+library_test::library_test() {
+    vorex_test_seam::set_receive_timeout_ms(test_timeout_ms);
+    EXPECT_TRUE(vorex::init());
+}
+
+library_test::~library_test() { vorex::cleanup(); }
+
+std::uint16_t free_port() {
+    vorex_net::handle h = vorex_net::open_udp();
+    vorex_net::endpoint e{};
+    vorex_net::bind(h, {loopback, 0});
+    vorex_net::local_endpoint(h, &e);
+    vorex_net::close(h);
+    return e.port;
+}
+
+vorex_device_info_t make_record(std::uint32_t serial, std::uint32_t ip, std::uint32_t mask, std::uint16_t service_port,
+                                std::uint16_t data_port) {
+    vorex_sim::device_config c;
+    c.serial = serial;
+    c.ip_address = ip;
+    c.subnet_mask = mask;
+    c.service_port = service_port;
+    c.data_port = data_port;
+    return vorex_sim::device_model(c).record();
+}
+
+scripted_test::scripted_test() {
+    sensor = std::make_unique<vorex_sim::udp_endpoint>(vorex_net::endpoint{loopback, 0});
+    vorex_device_info_t info = make_record(serial, loopback, mask_8, sensor->local().port, free_port());
+    session = std::make_unique<vorex>(&info, 100);
+    EXPECT_TRUE(session->connect()) << session->error_msg();
+}
+
+scripted_test::~scripted_test() {
+    session.reset();
+    sensor.reset();
+}
+
+void scripted_test::script(std::function<std::vector<bytes>(const bytes&, std::size_t)> answer) {
+    auto count = std::make_shared<std::size_t>(0);
+    sensor->set_handler([answer, count](const vorex_sim::datagram& d, vorex_sim::udp_endpoint& ep) {
+        for (const bytes& b : answer(d.data, (*count)++)) ep.send(b, d.from);
+    });
+}
+
+vorex_net::endpoint scripted_test::host_service() const {
+    vorex_net::endpoint e{};
+    vorex_net::local_endpoint(vorex_session_access::service_socket(*session), &e);
+    if (e.address == 0) e.address = loopback;
+    return e;
+}
+
+void scripted_test::push(const bytes& data) { sensor->send(data, host_service()); }
+
+std::vector<bytes> scripted_test::wire(std::size_t expected) const {
+    sensor->wait_for(expected, 1s);
+    std::this_thread::sleep_for(std::chrono::milliseconds(test_timeout_ms / 2));
+    std::vector<bytes> out;
+    for (const auto& d : sensor->wire()) out.push_back(d.data);
+    return out;
+}
+
+sim_test::sim_test(vorex_sim::device_config config) {
+    config.ip_address = loopback;
+    config.subnet_mask = mask_8;
+    config.service_port = 0;
+    if (config.data_port == 0) config.data_port = free_port();
+    sim = std::make_unique<vorex_sim::sensor_sim>(std::vector<vorex_sim::device_config>{config});
+    vorex_device_info_t info = sim->record(0);
+    session = std::make_unique<vorex>(&info, 7);
+    EXPECT_TRUE(session->connect()) << session->error_msg();
+}
+
+sim_test::~sim_test() {
+    session.reset();
+    sim.reset();
+}
+
+bytes header_bytes(std::uint8_t flags, std::uint32_t serial_value, std::uint16_t counter_value,
+                   std::uint8_t command_class, std::uint8_t command_code, std::uint16_t payload_length) {
+    vorex_wire::header h;
+    h.flags = flags;
+    h.serial = serial_value;
+    h.counter = counter_value;
+    h.command_class = command_class;
+    h.command_code = command_code;
+    h.payload_length = payload_length;
+    bytes out(vorex_wire::header_size);
+    vorex_wire::encode(h, out.data());
+    return out;
+}
+
+bytes reply_for(const bytes& request, std::uint8_t flags, const bytes& payload) {
+    vorex_wire::header h = vorex_wire::decode(request.data());
+    bytes out = header_bytes(flags, h.serial, h.counter, h.command_class, h.command_code,
+                             static_cast<std::uint16_t>(payload.size()));
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+}
+
+int open_descriptors() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d)) ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+namespace {
+std::string namespace_of(const char* path) {
+    char buf[128] = {};
+    ssize_t n = readlink(path, buf, sizeof buf - 1);
+    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+}  // namespace
+
+bool enter_private_network(const std::vector<std::string>& commands) {
+    const std::string before = namespace_of("/proc/thread-self/ns/net");
+    if (unshare(CLONE_NEWNET) != 0) {
+        ADD_FAILURE() << "cannot create a private network namespace (unshare: " << std::strerror(errno)
+                      << "); discovery tests need root";
+        return false;
+    }
+    const std::string after = namespace_of("/proc/thread-self/ns/net");
+    if (before.empty() || after == before) {
+        ADD_FAILURE() << "still in the original network namespace";
+        return false;
+    }
+    for (const std::string& c : commands) {
+        std::string line = c + " >/dev/null 2>&1";
+        if (std::system(line.c_str()) != 0) {
+            ADD_FAILURE() << "namespace setup failed: " << c;
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace vorex_test

@@ -1,0 +1,116 @@
+// vorex-sim: plays one or more network laser profile sensors on real UDP
+// sockets, for demos and for trying the library without hardware.
+#include <CLI/CLI.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#include "core/state.h"
+#include "sim/sensor_sim.h"
+
+namespace {
+
+std::atomic<bool> stopping{false};
+void on_signal(int) { stopping = true; }
+
+bool parse_address(const std::string& text, std::uint32_t* out) { return vorex_core::parse_dotted(text.c_str(), out); }
+
+std::string dotted(std::uint32_t a) {
+    const auto* b = reinterpret_cast<const std::uint8_t*>(&a);
+    return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." + std::to_string(b[3]);
+}
+
+// The next address in network byte order.
+std::uint32_t next_address(std::uint32_t a) {
+    auto* b = reinterpret_cast<std::uint8_t*>(&a);
+    for (int i = 3; i >= 0 && ++b[i] == 0; --i) {}
+    return a;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"vorex-sim: simulated network laser profile sensors on real UDP sockets.\n"
+                 "Answers discovery on UDP port 50011 (broadcast), the service protocol on each sensor's\n"
+                 "service port, and streams profiles to the host's data port. Run it in a private network\n"
+                 "namespace when it answers discovery: discovery uses broadcasts."};
+    int count = 1;
+    std::string ip = "127.0.0.1", mask = "255.0.0.0", state_dir, stream_to;
+    std::uint32_t serial = 1001;
+    int data_port = 50020, service_port = 50030, image_packet_size = 1400, data_type = 19, commit_delay_ms = 3000;
+    double rate = 200.0;
+    bool no_discovery = false, no_stream = false;
+    app.add_option("-n,--sensors", count, "Number of simulated sensors")->check(CLI::Range(1, 16));
+    app.add_option("--ip", ip, "Address of the first sensor (the others follow it); must be local")->capture_default_str();
+    app.add_option("--mask", mask, "Subnet mask the sensors report")->capture_default_str();
+    app.add_option("--serial", serial, "Serial of the first sensor (the others follow it)")->capture_default_str();
+    app.add_option("--service-port", service_port, "Service port of the first sensor (0: any free port)")->capture_default_str();
+    app.add_option("--data-port", data_port, "Host port profiles go to (each further sensor +1)")->capture_default_str();
+    app.add_option("--image-packet-size", image_packet_size, "Image bytes per datagram (0: 32754)")->capture_default_str();
+    app.add_option("--state", state_dir, "Directory where flushed parameters persist across restarts");
+    app.add_option("--data-type", data_type, "Profile data type 16..19")->check(CLI::Range(16, 19))->capture_default_str();
+    app.add_option("--rate", rate, "Profiles per second per sensor")->check(CLI::Range(0.1, 100000.0))->capture_default_str();
+    app.add_option("--stream-to", stream_to, "Host address for profiles (default: the host that searched or spoke)");
+    app.add_option("--commit-delay", commit_delay_ms, "Milliseconds a firmware commit takes")->capture_default_str();
+    app.add_flag("--no-discovery", no_discovery, "Do not answer discovery on port 50011");
+    app.add_flag("--no-stream", no_stream, "Do not stream profiles");
+    CLI11_PARSE(app, argc, argv);
+
+    std::vector<vorex_sim::device_config> configs;
+    vorex_sim::device_config c;
+    if (!parse_address(ip, &c.ip_address) || !parse_address(mask, &c.subnet_mask)) {
+        std::fprintf(stderr, "vorex-sim: --ip and --mask take dotted IPv4 addresses\n");
+        return 2;
+    }
+    c.state_dir = state_dir;
+    c.image_packet_size = image_packet_size;
+    c.commit_delay = std::chrono::milliseconds(commit_delay_ms);
+    for (int i = 0; i < count; ++i) {
+        c.serial = serial + static_cast<std::uint32_t>(i);
+        c.data_port = static_cast<std::uint16_t>(data_port + i);
+        c.service_port = static_cast<std::uint16_t>(service_port == 0 ? 0 : service_port + i);
+        c.mac[5] = static_cast<std::uint8_t>(0x10 + i);
+        configs.push_back(c);
+        c.ip_address = next_address(c.ip_address);
+    }
+
+    std::unique_ptr<vorex_sim::sensor_sim> sim;
+    try {
+        sim = std::make_unique<vorex_sim::sensor_sim>(configs, !no_discovery);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vorex-sim: %s\n", e.what());
+        return 1;
+    }
+    for (std::size_t i = 0; i < sim->size(); ++i) {
+        const auto& cfg = sim->device(i).config();
+        std::printf("vorex-sim: sensor serial %u at %s:%u, profiles to host port %u\n", cfg.serial,
+                    dotted(cfg.ip_address).c_str(), sim->service(i).local().port, cfg.data_port);
+    }
+    std::fflush(stdout);
+
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    bool streaming = no_stream;
+    std::uint32_t fixed_host = 0;
+    if (!stream_to.empty() && !parse_address(stream_to, &fixed_host)) {
+        std::fprintf(stderr, "vorex-sim: --stream-to takes a dotted IPv4 address\n");
+        return 2;
+    }
+    while (!stopping) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (streaming) continue;
+        std::uint32_t host = fixed_host;
+        if (!host && sim->discovery()) host = sim->discovery()->last_peer().address;
+        if (!host) host = sim->service(0).last_peer().address;
+        if (!host) continue;
+        for (std::size_t i = 0; i < sim->size(); ++i)
+            sim->start_stream(i, {data_type, rate, {host, sim->device(i).config().data_port}});
+        std::printf("vorex-sim: streaming type %d profiles at %.0f/s to %s\n", data_type, rate, dotted(host).c_str());
+        std::fflush(stdout);
+        streaming = true;
+    }
+    return 0;
+}

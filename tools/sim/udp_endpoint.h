@@ -1,0 +1,79 @@
+// One UDP socket of the simulated sensor with its own thread: it records
+// every datagram it receives (the wire, as tests assert it) and hands each
+// to a handler, which may answer at once or after a delay.
+#ifndef VOREX_SIM_UDP_ENDPOINT_H
+#define VOREX_SIM_UDP_ENDPOINT_H
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "net/socket.h"
+
+namespace vorex_sim {
+
+using bytes = std::vector<std::uint8_t>;
+using clock = std::chrono::steady_clock;
+
+struct datagram {
+    bytes data;
+    vorex_net::endpoint from;
+    clock::time_point at;
+};
+
+class udp_endpoint {
+public:
+    using handler = std::function<void(const datagram&, udp_endpoint&)>;
+
+    // Binds to `local` (port 0 picks a free one). Throws std::runtime_error
+    // when the socket cannot be opened or bound.
+    explicit udp_endpoint(vorex_net::endpoint local, handler on_datagram = nullptr, bool broadcast = false);
+    ~udp_endpoint();
+    udp_endpoint(const udp_endpoint&) = delete;
+    udp_endpoint& operator=(const udp_endpoint&) = delete;
+
+    vorex_net::endpoint local() const { return local_; }
+    void set_handler(handler on_datagram);
+
+    // Sends now, or after `delay` from the endpoint's thread. Thread-safe.
+    void send(const bytes& data, vorex_net::endpoint to, std::chrono::milliseconds delay = {});
+
+    // Everything received so far, in order.
+    std::vector<datagram> wire() const;
+    std::size_t wire_size() const;
+    void clear_wire();
+    // Waits until at least `count` datagrams were received.
+    bool wait_for(std::size_t count, std::chrono::milliseconds timeout) const;
+    // The sender of the latest datagram (zero before any).
+    vorex_net::endpoint last_peer() const;
+
+private:
+    struct pending {
+        bytes data;
+        vorex_net::endpoint to;
+        clock::time_point due;
+    };
+
+    void run();
+    void send_due();
+
+    vorex_net::handle socket_;
+    vorex_net::endpoint local_{};
+    mutable std::mutex mutex_;
+    mutable std::condition_variable received_;
+    std::vector<datagram> wire_;
+    std::vector<pending> pending_;
+    handler handler_;
+    vorex_net::endpoint last_peer_{};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+}  // namespace vorex_sim
+
+#endif
