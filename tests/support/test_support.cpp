@@ -120,10 +120,18 @@ bytes reply_for(const bytes& request, std::uint8_t flags, const bytes& payload) 
 int open_descriptors() {
     int n = 0;
     if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d)) ++n;
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.') ++n;
         closedir(d);
+        --n;  // the directory's own descriptor
     }
     return n;
+}
+
+int lowest_free_descriptor() {
+    int probe = dup(0);
+    close(probe);
+    return probe;
 }
 
 namespace {

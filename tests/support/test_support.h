@@ -90,6 +90,9 @@ bytes header_bytes(std::uint8_t flags, std::uint32_t serial, std::uint16_t count
 
 // Number of open file descriptors of this process.
 int open_descriptors();
+// The number the next descriptor would get (a limit on descriptors is a
+// limit on that number).
+int lowest_free_descriptor();
 
 // Moves the calling thread (and the threads it starts later) into a fresh
 // network namespace and runs the shell commands there (`ip ...`). Fails the
