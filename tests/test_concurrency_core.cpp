@@ -60,7 +60,7 @@ TEST_F(concurrency_test, service_exchanges_of_two_sessions_are_serialised) {
     for (auto& p : pairs) {
         auto w = p.sensor->wire();
         ASSERT_EQ(w.size(), 2u * rounds);
-        for (const auto& d : w) EXPECT_EQ(vorex_wire::load_u32_le(&d.data[4]), p.session->info().serial);
+        for (const auto& d : w) EXPECT_EQ(vorex_wire::load_u32_le(&d.data[4]), std::uint32_t{p.session->info().serial});
         EXPECT_EQ(vorex_session_access::counter(*p.session), 2 * rounds);
     }
 }

@@ -234,8 +234,8 @@ TEST_F(discovery_test, realistic_sensor_is_found_connected_and_answers) {
     vorex_sim::sensor_sim sim({c}, true);
     auto found = vorex::search();
     ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0]->info().serial, 4242u);
-    EXPECT_EQ(found[0]->info().service_port, sim.service(0).local().port);
+    EXPECT_EQ(std::uint32_t{found[0]->info().serial}, 4242u);
+    EXPECT_EQ(std::uint16_t{found[0]->info().service_port}, sim.service(0).local().port);
     ASSERT_TRUE(found[0]->connect()) << found[0]->error_msg();
     EXPECT_TRUE(found[0]->flush_params());
     found[0]->disconnect();

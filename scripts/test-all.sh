@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the 64-bit and the 32-bit library with
+# their tests, and runs the whole suite in both, under ASan+UBSan, and the
+# concurrency tests under ThreadSanitizer. Needs root: discovery tests make
+# private network namespaces. Ends with one summary line.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup-debian.sh || exit 1
+
+jobs=$(nproc)
+passed=0
+failed=0
+status=0
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+
+run_preset() {
+  local preset=$1
+  echo "=== $preset: configure and build"
+  if ! cmake --preset "$preset" >"$logs/$preset.configure" 2>&1; then
+    cat "$logs/$preset.configure"; status=1; return
+  fi
+  if ! cmake --build --preset "$preset" -j"$jobs" >"$logs/$preset.build" 2>&1; then
+    tail -n 60 "$logs/$preset.build"; status=1; return
+  fi
+  echo "=== $preset: test"
+  timeout 1800 ctest --preset "$preset" -j"$jobs" 2>&1 | tee "$logs/$preset.test" | grep -E "^ *[0-9]+/[0-9]+ Test .*(Failed|Timeout|Exception)|tests passed|Total Test time|^\s+[0-9]+ - " || true
+  local line total bad
+  line=$(grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "$logs/$preset.test" | tail -n 1)
+  if [ -z "$line" ]; then
+    echo "=== $preset: no test summary"; tail -n 40 "$logs/$preset.test"; status=1; return
+  fi
+  bad=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
+  total=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$line")
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+  [ "$bad" -eq 0 ] || status=1
+}
+
+for preset in vorex vorexd asan tsan; do
+  run_preset "$preset"
+done
+
+echo "all builds: $passed passed, $failed failed"
+exit $status
