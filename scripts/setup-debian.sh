@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev   # tests (built from source for i386) and benchmarks
   libcli11-dev libpng-dev                    # vorexctl and vorex-sim
   iproute2 util-linux                        # private network namespaces
+  pkg-config dpkg-dev file                   # packaging checks
   clang libclang-rt-14-dev                   # fuzzers
 )
 

@@ -4,3 +4,12 @@ vorex_test(test_lifecycle LABELS unit SOURCES test_lifecycle.cpp)
 vorex_test(test_connection LABELS "connection;netns" SOURCES test_connection.cpp)
 vorex_test(test_discovery LABELS netns SOURCES test_discovery.cpp)
 vorex_test(test_concurrency_core LABELS concurrency SOURCES test_concurrency_core.cpp)
+
+add_test(NAME exported_symbols COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/exported_symbols.sh $<TARGET_FILE:vorex_lib>)
+set_tests_properties(exported_symbols PROPERTIES LABELS unit)
+
+if(VOREX_LIBRARY_NAME STREQUAL "vorex" AND NOT VOREX_SANITIZE)
+  add_test(NAME package_consumer
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/package_consumer.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
+  set_tests_properties(package_consumer PROPERTIES LABELS package)
+endif()

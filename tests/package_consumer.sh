@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch prefix and builds an example against it
+# as an outside project, once through find_package and once through
+# pkg-config, then runs both in a private network namespace without
+# adapters (so their discovery has nowhere to broadcast).
+set -euo pipefail
+build=$1
+source=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+test -f "$work/prefix/include/vorex.h"
+
+cmake -S "$source/tests/consumer" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" \
+  -DEXAMPLE_SOURCE="$source/examples/discover.cpp" >/dev/null
+cmake --build "$work/cmake" >/dev/null
+
+pc_dir=$(dirname "$(find "$work/prefix" -name vorex.pc | head -n 1)")
+flags=$(PKG_CONFIG_PATH="$pc_dir" pkg-config --cflags --libs vorex)
+libdir=$(PKG_CONFIG_PATH="$pc_dir" pkg-config --variable=libdir vorex)
+g++ -std=c++17 -o "$work/discover-pc" "$source/examples/discover.cpp" $flags
+
+for program in "$work/cmake/discover" "$work/discover-pc"; do
+  out=$(LD_LIBRARY_PATH="$libdir" unshare -n "$program")
+  [ "$out" = "0 sensor(s)" ] || { echo "unexpected output from $program: $out"; exit 1; }
+done
+(cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work/deb" >/dev/null)
+deb=$(find "$work/deb" -maxdepth 1 -name 'vorex_*.deb' | head -n 1)
+contents=$(dpkg-deb -c "$deb")
+for wanted in include/vorex.h libvorex.so.1 cmake/vorex/vorex-config.cmake pkgconfig/vorex.pc; do
+  grep -q "$wanted" <<<"$contents" || { echo "the .deb lacks $wanted"; exit 1; }
+done
+echo "find_package and pkg-config consumers built and ran; $(basename "$deb") holds the library"
