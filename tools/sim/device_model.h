@@ -64,7 +64,7 @@ private:
     // A reply header echoing the request's serial, counter and command.
     bytes reply_to(const vorex_wire::header& request, std::uint8_t flags, const bytes& payload) const;
     void load_parameters();
-    void persist_parameters() const;
+    bool persist_parameters() const;
     std::string state_file() const;
 
     device_config config_;

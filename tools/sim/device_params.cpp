@@ -1,4 +1,5 @@
 // The simulated sensor's parameter store.
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 
@@ -36,11 +37,17 @@ void device_model::load_parameters() {
     if (in.read(reinterpret_cast<char*>(&stored), sizeof stored)) params_ = stored;
 }
 
-void device_model::persist_parameters() const {
+// Written aside and renamed into place, so a simulator stopped halfway
+// through a flush comes back with the previous block, never a torn one.
+bool device_model::persist_parameters() const {
     std::string path = state_file();
-    if (path.empty()) return;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(&params_), sizeof params_);
+    if (path.empty()) return true;
+    const std::string temporary = path + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out.write(reinterpret_cast<const char*>(&params_), sizeof params_)) return false;
+    }
+    return std::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
 vorex_user_params_t device_model::parameters() const {
@@ -62,8 +69,8 @@ std::vector<reply> device_model::handle_params(const header& h, const bytes& dat
             if (payload != sizeof params_) return {};
             std::memcpy(block, in, sizeof params_);
             return {{reply_to(h, flags_discovery, {})}};
-        case 0x10:  // flush: persist what the block holds now
-            persist_parameters();
+        case 0x10:  // flush: persist what the block holds now; a failed flush is not confirmed
+            if (!persist_parameters()) return {};
             return {{reply_to(h, flags_discovery, {})}};
         case 0x12:  // reboot: answer, then come back with the persisted block
             load_parameters();

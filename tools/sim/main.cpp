@@ -50,7 +50,8 @@ int main(int argc, char** argv) {
     app.add_option("--service-port", service_port, "Service port of the first sensor (0: any free port)")->capture_default_str();
     app.add_option("--data-port", data_port, "Host port profiles go to (each further sensor +1)")->capture_default_str();
     app.add_option("--image-packet-size", image_packet_size, "Image bytes per datagram (0: 32754)")->capture_default_str();
-    app.add_option("--state", state_dir, "Directory where flushed parameters persist across restarts");
+    app.add_option("--state", state_dir, "Directory where flushed parameters persist across restarts")
+        ->check(CLI::ExistingDirectory);
     app.add_option("--data-type", data_type, "Profile data type 16..19")->check(CLI::Range(16, 19))->capture_default_str();
     app.add_option("--rate", rate, "Profiles per second per sensor")->check(CLI::Range(0.1, 100000.0))->capture_default_str();
     app.add_option("--stream-to", stream_to, "Host address for profiles (default: the host that searched or spoke)");
