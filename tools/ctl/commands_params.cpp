@@ -1,0 +1,183 @@
+// params get|set|flush|reset and reboot.
+#include <cstring>
+#include <type_traits>
+
+#include "commands.h"
+#include "hexdump.h"
+
+namespace vorexctl {
+
+namespace {
+
+// A run of parameter bytes the session reads and writes through its public
+// members: the whole block or one group.
+struct group_entry {
+    const char* name;
+    std::size_t size;
+    bool (*read)(vorex&, std::uint8_t*);
+    bool (*write)(vorex&, const std::uint8_t*);
+    std::string read_name;
+    std::string write_name;
+};
+
+template <typename>
+struct record_of;
+template <typename T>
+struct record_of<bool (vorex::*)(T*)> {
+    using type = T;
+};
+
+// One table row from a read and a write member; the record type, and so
+// the size, follows from their signatures.
+template <auto read_member, auto write_member>
+group_entry row(const char* name, const std::string& member_suffix) {
+    using record = typename record_of<decltype(read_member)>::type;
+    static_assert(std::is_same_v<record, typename record_of<decltype(write_member)>::type>, "one record type");
+    return {name,
+            sizeof(record),
+            [](vorex& s, std::uint8_t* out) {
+                record r;
+                if (!(s.*read_member)(&r)) return false;
+                std::memcpy(out, &r, sizeof r);
+                return true;
+            },
+            [](vorex& s, const std::uint8_t* in) {
+                record r;
+                std::memcpy(&r, in, sizeof r);
+                return (s.*write_member)(&r);
+            },
+            "read_" + member_suffix,
+            "write_" + member_suffix};
+}
+
+const group_entry whole_block = row<&vorex::read_params, &vorex::write_params>("block", "params");
+
+const group_entry groups[] = {
+    row<&vorex::read_general_params, &vorex::write_general_params>("general", "general_params"),
+    row<&vorex::read_sysmon_params, &vorex::write_sysmon_params>("sysmon", "sysmon_params"),
+    row<&vorex::read_tavikcompat_params, &vorex::write_tavikcompat_params>("tavikcompat", "tavikcompat_params"),
+    row<&vorex::read_sensor_params, &vorex::write_sensor_params>("sensor", "sensor_params"),
+    row<&vorex::read_roi_params, &vorex::write_roi_params>("roi", "roi_params"),
+    row<&vorex::read_network_params, &vorex::write_network_params>("network", "network_params"),
+    row<&vorex::read_stream_params, &vorex::write_stream_params>("stream", "stream_params"),
+    row<&vorex::read_image_processing_params, &vorex::write_image_processing_params>("image_processing",
+                                                                                     "image_processing_params"),
+    row<&vorex::read_laser_params, &vorex::write_laser_params>("laser", "laser_params"),
+    row<&vorex::read_inputs_params, &vorex::write_inputs_params>("inputs", "inputs_params"),
+    row<&vorex::read_outputs_params, &vorex::write_outputs_params>("outputs", "outputs_params"),
+};
+
+std::vector<std::string> group_names() {
+    std::vector<std::string> names;
+    for (const group_entry& g : groups) names.push_back(g.name);
+    return names;
+}
+
+// The named group, or the whole block when no name was given.
+const group_entry& group_named(const std::string& name) {
+    for (const group_entry& g : groups)
+        if (name == g.name) return g;
+    return whole_block;
+}
+
+bool to_stdout(const std::string& path) { return path.empty() || path == "-"; }
+
+void add_group_option(CLI::App& command, std::string& group) {
+    command.add_option("--group", group, "One parameter group instead of the whole 1400-byte block")
+        ->check(CLI::IsMember(group_names()));
+}
+
+struct get_options {
+    selector_options sensor;
+    std::string group;
+    std::string out;
+    bool hex = false;
+};
+
+void run_get(const get_options& o) {
+    if (!o.hex && to_stdout(o.out) && is_terminal(stdout))
+        usage_error("binary parameters are not written to a terminal; give --hex or --out FILE");
+    const group_entry& g = group_named(o.group);
+    library_scope library;
+    const auto sensor = open_sensor(o.sensor.resolve());
+    std::vector<std::uint8_t> bytes(g.size);
+    if (!g.read(*sensor, bytes.data())) operation_failed(*sensor, g.read_name);
+    output_file out(o.out);
+    if (o.hex) out.write(hex_dump(bytes.data(), bytes.size()));
+    else out.write(bytes.data(), bytes.size());
+    out.finish();
+}
+
+struct set_options {
+    selector_options sensor;
+    std::string group;
+    std::string in;
+    bool hex = false;
+    bool flush = false;
+};
+
+void run_set(const set_options& o) {
+    const group_entry& g = group_named(o.group);
+    const std::string contents = read_input(o.in);
+    std::vector<std::uint8_t> bytes(contents.begin(), contents.end());
+    std::string error;
+    if (o.hex && !parse_hex_dump(contents, &bytes, &error)) usage_error(o.in + ": " + error);
+    if (bytes.size() != g.size)
+        usage_error(o.in + " holds " + std::to_string(bytes.size()) + " bytes; " +
+                    (g.name == whole_block.name ? std::string("the block") : "the " + std::string(g.name) + " group") +
+                    " takes " + std::to_string(g.size));
+    library_scope library;
+    const auto sensor = open_sensor(o.sensor.resolve());
+    if (!g.write(*sensor, bytes.data())) operation_failed(*sensor, g.write_name);
+    std::printf("%s: %zu bytes written\n", g.name, g.size);
+    if (o.flush) {
+        if (!sensor->flush_params()) operation_failed(*sensor, "flush_params");
+        std::printf("flushed: the sensor keeps its parameters across restarts\n");
+    }
+}
+
+// A command that is one call on the session and a line saying it worked.
+void add_simple(CLI::App& parent, command_registry& registry, const char* name, const char* help,
+                bool (vorex::*operation)(), const char* operation_name, const char* done) {
+    auto sensor_options = std::make_shared<selector_options>();
+    CLI::App* c = parent.add_subcommand(name, help);
+    add_selector_options(*c, *sensor_options);
+    registry.add(c, [=] {
+        library_scope library;
+        const auto sensor = open_sensor(sensor_options->resolve());
+        if (!((*sensor).*operation)()) operation_failed(*sensor, operation_name);
+        std::printf("%s\n", done);
+    });
+}
+
+}  // namespace
+
+void add_params_commands(CLI::App& app, command_registry& registry) {
+    CLI::App* params = app.add_subcommand("params", "Read or write the sensor's user parameters");
+    params->require_subcommand(1);
+
+    auto get = std::make_shared<get_options>();
+    CLI::App* g = params->add_subcommand("get", "Read the block or one group: binary, or a hex dump with --hex");
+    add_selector_options(*g, get->sensor);
+    add_group_option(*g, get->group);
+    g->add_option("--out", get->out, "Write to this file instead of standard output");
+    g->add_flag("--hex", get->hex, "Write a hex dump (offset: 16 bytes a line)");
+    registry.add(g, [get] { run_get(*get); });
+
+    auto set = std::make_shared<set_options>();
+    CLI::App* s = params->add_subcommand("set", "Write the block or one group from a binary file or a hex dump");
+    add_selector_options(*s, set->sensor);
+    add_group_option(*s, set->group);
+    s->add_option("--in", set->in, "The bytes to write; - reads standard input")->required();
+    s->add_flag("--hex", set->hex, "The input is a hex dump");
+    s->add_flag("--flush", set->flush, "Then make the sensor keep its parameters across restarts");
+    registry.add(s, [set] { run_set(*set); });
+
+    add_simple(*params, registry, "flush", "Make the sensor keep its parameters across restarts", &vorex::flush_params,
+               "flush_params", "flushed");
+    add_simple(*params, registry, "reset", "Reset the parameters to the sensor's defaults", &vorex::reset_params,
+               "reset_params", "reset");
+    add_simple(app, registry, "reboot", "Restart the sensor", &vorex::reboot, "reboot", "rebooting");
+}
+
+}  // namespace vorexctl

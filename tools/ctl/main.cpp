@@ -1,0 +1,58 @@
+// vorexctl: discover network laser profile sensors and work with one of
+// them from the command line. Exit status: 0 done, 1 an operation failed,
+// 2 the command line was wrong.
+#include <cstdio>
+
+#include "commands.h"
+
+namespace {
+
+std::string one_line(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+std::string version_text() {
+    char text[64];
+    std::snprintf(text, sizeof text, "vorexctl, library version 0x%08x", vorex::version());
+    return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace vorexctl;
+    CLI::App app{"vorexctl: find network laser profile sensors and work with one of them.\n"
+                 "Commands other than search take --serial, --ip or --mac to choose a sensor; without\n"
+                 "them they use the only sensor found. Exit status: 0 ok, 1 operation failed, 2 usage."};
+    app.set_version_flag("--version", version_text());
+    app.require_subcommand(1);
+    command_registry registry;
+    add_discovery_commands(app, registry);
+    add_data_commands(app, registry);
+    add_params_commands(app, registry);
+    add_maintenance_commands(app, registry);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Help and version end parsing without an error.
+        if (e.get_exit_code() == 0) return app.exit(e);
+        std::fprintf(stderr, "vorexctl: %s\n", one_line(e.what()).c_str());
+        return exit_usage;
+    }
+    try {
+        const auto run = registry.chosen();
+        if (!run) usage_error("choose a command; see --help");
+        run();
+        return exit_ok;
+    } catch (const command_error& e) {
+        std::fprintf(stderr, "vorexctl: %s\n", one_line(e.what()).c_str());
+        return e.status;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vorexctl: %s\n", one_line(e.what()).c_str());
+        return exit_failed;
+    }
+}

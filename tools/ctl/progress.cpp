@@ -1,0 +1,59 @@
+#include "progress.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace vorexctl {
+
+namespace {
+constexpr int bar_width = 24;
+}
+
+std::string byte_text(std::uint64_t bytes) {
+    char text[32];
+    if (bytes < 1024) {
+        std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(bytes));
+    } else if (bytes < 1024 * 1024) {
+        std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024);
+    } else {
+        std::snprintf(text, sizeof text, "%.2f MiB", static_cast<double>(bytes) / (1024 * 1024));
+    }
+    return text;
+}
+
+std::string duration_text(double seconds) {
+    const auto whole = static_cast<unsigned long long>(std::llround(std::max(seconds, 0.0)));
+    char text[32];
+    if (whole >= 3600)
+        std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", whole / 3600, whole / 60 % 60, whole % 60);
+    else
+        std::snprintf(text, sizeof text, "%llu:%02llu", whole / 60, whole % 60);
+    return text;
+}
+
+std::string progress_line(std::uint64_t done, std::uint64_t total, double seconds) {
+    const double fraction = total == 0 ? 1.0 : std::min(1.0, static_cast<double>(done) / static_cast<double>(total));
+    const int filled = static_cast<int>(fraction * bar_width);
+    std::string out = "[" + std::string(filled, '#') + std::string(bar_width - filled, '-') + "] ";
+    char percent[8];
+    std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(fraction * 100));
+    out += percent;
+    out += "  " + byte_text(done) + " / " + byte_text(total);
+    if (done == 0 || seconds <= 0) return out + "  -- B/s  ETA --:--";
+    const double rate = static_cast<double>(done) / seconds;
+    out += "  " + byte_text(static_cast<std::uint64_t>(rate)) + "/s";
+    out += "  ETA " + duration_text(static_cast<double>(total > done ? total - done : 0) / rate);
+    return out;
+}
+
+std::string stream_status(double profiles_per_second, double points_per_profile, std::uint64_t malformed,
+                          std::uint64_t received) {
+    char text[160];
+    std::snprintf(text, sizeof text, "%.1f profiles/s  %.0f points/profile  %llu malformed  (%llu received)",
+                  profiles_per_second, points_per_profile, static_cast<unsigned long long>(malformed),
+                  static_cast<unsigned long long>(received));
+    return text;
+}
+
+}  // namespace vorexctl
