@@ -1,7 +1,7 @@
 vorex_test(test_wire LABELS unit SOURCES test_wire.cpp)
 vorex_test(test_exchange LABELS exchange SOURCES test_exchange.cpp)
 vorex_test(test_lifecycle LABELS unit SOURCES test_lifecycle.cpp)
-vorex_test(test_connection LABELS "connection;netns" SOURCES test_connection.cpp)
+vorex_test(test_connection LABELS netns SOURCES test_connection.cpp)
 vorex_test(test_discovery LABELS netns SOURCES test_discovery.cpp)
 vorex_test(test_concurrency_core LABELS concurrency SOURCES test_concurrency_core.cpp)
 

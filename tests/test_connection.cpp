@@ -25,6 +25,7 @@ protected:
                                            "ip addr add 10.0.0.5/24 brd + dev v0",
                                            "ip addr add 192.168.1.7/24 brd + dev v1", "ip link set v0 up",
                                            "ip link set v1 up"}));
+        ASSERT_TRUE(wait_for_adapters(2));
         vorex_test_seam::set_receive_timeout_ms(test_timeout_ms);
         ASSERT_TRUE(vorex::init());
         ASSERT_EQ(vorex_core::adapter_count(), 2);

@@ -39,8 +39,9 @@ bytes discovery_reply(const fake_sensor& s) {
 
 class discovery_test : public ::testing::Test {
 protected:
-    void start(const std::vector<std::string>& setup) {
+    void start(const std::vector<std::string>& setup, std::size_t adapters_up) {
         ASSERT_TRUE(enter_private_network(setup));
+        ASSERT_TRUE(wait_for_adapters(adapters_up));
         vorex_test_seam::set_receive_timeout_ms(test_timeout_ms);
         ASSERT_TRUE(vorex::init());
         initialised = true;
@@ -75,7 +76,7 @@ protected:
 };
 
 TEST_F(discovery_test, results_follow_the_order_replies_arrive_in) {
-    start(two_adapters);
+    start(two_adapters, 3);
     answer([](std::uint32_t adapter) -> std::vector<bytes> {
         if (adapter != ipv4("198.18.0.1")) return {};
         return {discovery_reply({0xB, 0xB}), discovery_reply({0xA, 0xA})};
@@ -87,7 +88,7 @@ TEST_F(discovery_test, results_follow_the_order_replies_arrive_in) {
 }
 
 TEST_F(discovery_test, results_follow_adapter_order_first) {
-    start(two_adapters);
+    start(two_adapters, 3);
     auto list = adapters();
     ASSERT_EQ(list.size(), 3u);  // lo, then the two veth ends in interface order
     EXPECT_EQ(list[0], ipv4("127.0.0.1"));
@@ -102,7 +103,7 @@ TEST_F(discovery_test, results_follow_adapter_order_first) {
 }
 
 TEST_F(discovery_test, one_sensor_on_two_adapters_gives_one_session_and_both_replies_are_acknowledged) {
-    start(two_adapters);
+    start(two_adapters, 3);
     auto list = adapters();
     answer([&](std::uint32_t adapter) -> std::vector<bytes> {
         fake_sensor s{0x77, 0x07};
@@ -123,7 +124,7 @@ TEST_F(discovery_test, one_sensor_on_two_adapters_gives_one_session_and_both_rep
 }
 
 TEST_F(discovery_test, duplicate_on_one_adapter_is_acknowledged_but_ignored) {
-    start(two_adapters);
+    start(two_adapters, 3);
     answer([](std::uint32_t adapter) -> std::vector<bytes> {
         if (adapter != ipv4("198.18.0.1")) return {};
         fake_sensor first{5, 5}, again{5, 5};
@@ -139,7 +140,7 @@ TEST_F(discovery_test, duplicate_on_one_adapter_is_acknowledged_but_ignored) {
 }
 
 TEST_F(discovery_test, same_serial_different_mac_gives_two_sessions_and_no_ack_unless_asked) {
-    start(two_adapters);
+    start(two_adapters, 3);
     answer([](std::uint32_t adapter) -> std::vector<bytes> {
         if (adapter != ipv4("198.18.0.1")) return {};
         fake_sensor a{9, 1}, b{9, 2};
@@ -151,7 +152,7 @@ TEST_F(discovery_test, same_serial_different_mac_gives_two_sessions_and_no_ack_u
 }
 
 TEST_F(discovery_test, counter_continues_the_sensors_with_wrap) {
-    start(two_adapters);
+    start(two_adapters, 3);
     answer([](std::uint32_t adapter) -> std::vector<bytes> {
         if (adapter != ipv4("198.18.0.1")) return {};
         fake_sensor a{1, 1}, b{2, 2};
@@ -166,7 +167,7 @@ TEST_F(discovery_test, counter_continues_the_sensors_with_wrap) {
 }
 
 TEST_F(discovery_test, short_datagram_does_not_end_the_reply_loop_but_an_oversize_one_does) {
-    start(two_adapters);
+    start(two_adapters, 3);
     answer([](std::uint32_t adapter) -> std::vector<bytes> {
         if (adapter != ipv4("198.18.0.1")) return {};
         bytes oversize = discovery_reply({3, 3});
@@ -179,7 +180,7 @@ TEST_F(discovery_test, short_datagram_does_not_end_the_reply_loop_but_an_oversiz
 }
 
 TEST_F(discovery_test, only_127_0_0_1_is_skipped) {
-    start({"ip link set lo up", "ip addr add 127.0.0.2/8 dev lo"});
+    start({"ip link set lo up", "ip addr add 127.0.0.2/8 dev lo"}, 2);
     EXPECT_EQ(adapters(), (std::vector<std::uint32_t>{ipv4("127.0.0.1"), ipv4("127.0.0.2")}));
     answer([](std::uint32_t) -> std::vector<bytes> { return {discovery_reply({1, 1})}; });
     bool done = false;
@@ -192,7 +193,7 @@ TEST_F(discovery_test, only_127_0_0_1_is_skipped) {
 }
 
 TEST_F(discovery_test, host_with_only_127_0_0_1_sends_nothing) {
-    start({"ip link set lo up"});
+    start({"ip link set lo up"}, 1);
     answer([](std::uint32_t) -> std::vector<bytes> { return {discovery_reply({1, 1})}; });
     bool done = false;
     EXPECT_TRUE(vorex::search(&done).empty());
@@ -206,7 +207,8 @@ TEST_F(discovery_test, adapters_down_or_ipv6_only_give_an_empty_list) {
     start({"ip link add v0 type veth peer name v1", "ip addr add 198.18.0.1/24 brd + dev v0",
            "ip addr add 198.18.1.1/24 brd + dev v1", "ip link set v0 up",
            "ip link add v2 type veth peer name v3", "ip -6 addr add fd00::2/64 dev v2",
-           "ip -6 addr add fd00::3/64 dev v3", "ip link set v2 up", "ip link set v3 up"});
+           "ip -6 addr add fd00::3/64 dev v3", "ip link set v2 up", "ip link set v3 up"},
+          0);
     EXPECT_EQ(vorex_core::adapter_count(), 0);
     bool done = false;
     EXPECT_TRUE(vorex::search(&done).empty());
@@ -216,7 +218,7 @@ TEST_F(discovery_test, adapters_down_or_ipv6_only_give_an_empty_list) {
 TEST_F(discovery_test, two_addresses_on_one_adapter_keep_their_order_and_more_than_64_are_capped) {
     std::vector<std::string> setup = {"ip link set lo up"};
     for (int i = 1; i <= 70; ++i) setup.push_back("ip addr add 127.1.0." + std::to_string(i) + "/8 dev lo");
-    start(setup);
+    start(setup, 71);
     ASSERT_EQ(vorex_core::adapter_count(), 64);
     EXPECT_STREQ(vorex_core::adapter_entry(0), "127.0.0.1");
     EXPECT_STREQ(vorex_core::adapter_entry(1), "127.1.0.1");
@@ -224,7 +226,7 @@ TEST_F(discovery_test, two_addresses_on_one_adapter_keep_their_order_and_more_th
 }
 
 TEST_F(discovery_test, realistic_sensor_is_found_connected_and_answers) {
-    start(two_adapters);
+    start(two_adapters, 3);
     sensors.reset();  // the simulator takes the discovery port
     vorex_sim::device_config c;
     c.serial = 4242;

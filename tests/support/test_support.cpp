@@ -164,4 +164,16 @@ bool enter_private_network(const std::vector<std::string>& commands) {
     return true;
 }
 
+bool wait_for_adapters(std::size_t count) {
+    const auto give_up = std::chrono::steady_clock::now() + 10s;
+    while (vorex_net::up_ipv4_addresses().size() < count) {
+        if (std::chrono::steady_clock::now() > give_up) {
+            ADD_FAILURE() << "fewer than " << count << " addresses came up";
+            return false;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
 }  // namespace vorex_test

@@ -99,6 +99,9 @@ int lowest_free_descriptor();
 // test when that is not possible: discovery broadcasts must never leave
 // the private namespace. Returns false on failure.
 bool enter_private_network(const std::vector<std::string>& commands);
+// Links come up asynchronously (carrier detection): waits until at least
+// `count` IPv4 addresses sit on operationally up adapters.
+bool wait_for_adapters(std::size_t count);
 
 }  // namespace vorex_test
 
