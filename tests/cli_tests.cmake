@@ -1,11 +1,11 @@
 # vorexctl is built only where the tools are (the 64-bit tree).
 if(TARGET vorexctl)
-  vorex_test(cli_units LABELS "cli;unit" SOURCES cli_units.cpp)
+  vorex_test(cli_units LABELS cli SOURCES cli_units.cpp)
   target_link_libraries(cli_units PRIVATE vorexctl_core)
 
   # Runs the built program against the simulated sensor, each case inside a
   # private network namespace of its own.
-  vorex_test(cli_commands LABELS "cli;netns" SOURCES cli_commands.cpp)
+  vorex_test(cli_commands LABELS cli SOURCES cli_commands.cpp)
   target_link_libraries(cli_commands PRIVATE vorexctl_core)
   target_compile_definitions(cli_commands PRIVATE VOREXCTL_PROGRAM="$<TARGET_FILE:vorexctl>")
   add_dependencies(cli_commands vorexctl)

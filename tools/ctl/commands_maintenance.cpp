@@ -103,7 +103,7 @@ void run_log(const log_options& o) {
 
 void add_maintenance_commands(CLI::App& app, command_registry& registry) {
     CLI::App* firmware = app.add_subcommand("firmware", "Replace the sensor's firmware");
-    firmware->require_subcommand(1);
+    firmware->require_subcommand(0, 1);
 
     auto upload = std::make_shared<upload_options>();
     CLI::App* u = firmware->add_subcommand("upload", "Upload a firmware file and check the sensor's checksum of it");

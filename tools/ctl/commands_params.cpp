@@ -154,7 +154,7 @@ void add_simple(CLI::App& parent, command_registry& registry, const char* name, 
 
 void add_params_commands(CLI::App& app, command_registry& registry) {
     CLI::App* params = app.add_subcommand("params", "Read or write the sensor's user parameters");
-    params->require_subcommand(1);
+    params->require_subcommand(0, 1);
 
     auto get = std::make_shared<get_options>();
     CLI::App* g = params->add_subcommand("get", "Read the block or one group: binary, or a hex dump with --hex");

@@ -14,6 +14,24 @@ std::string one_line(std::string text) {
     return text;
 }
 
+// Names the commands the user could have chosen below the deepest command
+// given ("params: choose one of get, set, flush, reset").
+std::string missing_command(const CLI::App& app) {
+    const CLI::App* at = &app;
+    for (bool deeper = true; deeper;) {
+        deeper = false;
+        for (const CLI::App* sub : at->get_subcommands({}))
+            if (sub->parsed()) {
+                at = sub;
+                deeper = true;
+                break;
+            }
+    }
+    std::string names;
+    for (const CLI::App* sub : at->get_subcommands({})) names += (names.empty() ? "" : ", ") + sub->get_name();
+    return (at == &app ? std::string("choose a command: ") : at->get_name() + ": choose one of ") + names;
+}
+
 std::string version_text() {
     char text[64];
     std::snprintf(text, sizeof text, "vorexctl, library version 0x%08x", vorex::version());
@@ -28,7 +46,7 @@ int main(int argc, char** argv) {
                  "Commands other than search take --serial, --ip or --mac to choose a sensor; without\n"
                  "them they use the only sensor found. Exit status: 0 ok, 1 operation failed, 2 usage."};
     app.set_version_flag("--version", version_text());
-    app.require_subcommand(1);
+    app.require_subcommand(0, 1);
     command_registry registry;
     add_discovery_commands(app, registry);
     add_data_commands(app, registry);
@@ -45,7 +63,7 @@ int main(int argc, char** argv) {
     }
     try {
         const auto run = registry.chosen();
-        if (!run) usage_error("choose a command; see --help");
+        if (!run) usage_error(missing_command(app));
         run();
         return exit_ok;
     } catch (const command_error& e) {

@@ -1,0 +1,314 @@
+// The built vorexctl program run as a subprocess against the simulated
+// sensor. Each case enters a private network namespace of its own before
+// it starts the program, which inherits it: the program's discovery
+// broadcasts never leave it.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "hexdump.h"
+#include "support/test_support.h"
+
+extern char** environ;
+
+namespace vorex_test {
+namespace {
+
+using vorex_sim::device_config;
+using vorex_sim::sensor_sim;
+
+// The host reaches the sensors' subnet 198.18.1.0/24 through v1; v0 is a
+// second adapter in another subnet, whose broadcasts no sensor answers.
+const std::vector<std::string> sensor_network = {
+    "ip link set lo up",
+    "ip link add v0 type veth peer name v1",
+    "ip addr add 198.18.0.1/24 brd + dev v0",
+    "ip addr add 198.18.1.1/24 brd + dev v1",
+    "ip addr add 198.18.1.2/24 brd + dev v1",
+    "ip link set v0 up",
+    "ip link set v1 up",
+};
+
+constexpr auto program_limit = std::chrono::seconds(60);
+
+struct run_result {
+    int status = -1;  // exit status, or -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+std::string file_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void put_file(const std::string& path, const std::string& contents) {
+    std::ofstream(path, std::ios::binary) << contents;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+class spawn_actions {
+public:
+    spawn_actions() { posix_spawn_file_actions_init(&actions_); }
+    ~spawn_actions() { posix_spawn_file_actions_destroy(&actions_); }
+    spawn_actions(const spawn_actions&) = delete;
+    spawn_actions& operator=(const spawn_actions&) = delete;
+    posix_spawn_file_actions_t* get() { return &actions_; }
+
+private:
+    posix_spawn_file_actions_t actions_;
+};
+
+device_config sensor(std::uint32_t serial, const char* ip, std::uint8_t mac_last, std::uint16_t data_port) {
+    device_config c;
+    c.serial = serial;
+    c.ip_address = ipv4(ip);
+    c.subnet_mask = ipv4("255.255.255.0");
+    c.data_port = data_port;
+    c.mac[5] = mac_last;
+    c.commit_delay = std::chrono::milliseconds(50);
+    return c;
+}
+
+class cli_test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(enter_private_network(sensor_network));
+        ASSERT_TRUE(wait_for_adapters(4));
+        char pattern[] = "/tmp/vorexctl-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override {
+        sim.reset();
+        if (!dir.empty()) std::filesystem::remove_all(dir);
+    }
+
+    // One sensor, serial 1001 at 198.18.1.1, profiles to host port 50020.
+    void start_sensor() { start_sensors({sensor(1001, "198.18.1.1", 0x01, 50020)}); }
+    void start_sensors(std::vector<device_config> configs) {
+        for (auto& c : configs) c.state_dir = dir;
+        sim = std::make_unique<sensor_sim>(configs, true);
+    }
+
+    std::string path(const std::string& name) const { return dir + "/" + name; }
+
+    // Runs vorexctl with `args`, standard input from `input`, and waits for
+    // it (a minute at most: a program that hangs is killed and fails).
+    run_result run(const std::vector<std::string>& args, const std::string& input = "") {
+        put_file(path("stdin"), input);
+        spawn_actions actions;
+        posix_spawn_file_actions_addopen(actions.get(), 0, path("stdin").c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(actions.get(), 1, path("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(actions.get(), 2, path("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<std::string> words = {VOREXCTL_PROGRAM};
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+
+        run_result r;
+        pid_t pid = 0;
+        if (posix_spawn(&pid, VOREXCTL_PROGRAM, actions.get(), nullptr, argv.data(), environ) != 0) {
+            ADD_FAILURE() << "cannot start " << VOREXCTL_PROGRAM;
+            return r;
+        }
+        int status = 0;
+        const auto give_up = std::chrono::steady_clock::now() + program_limit;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > give_up) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                ADD_FAILURE() << "vorexctl did not finish within a minute";
+                break;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = file_text(path("stdout"));
+        r.err = file_text(path("stderr"));
+        return r;
+    }
+
+    // An operation that failed or a usage error: one line on stderr.
+    static void expect_one_line_error(const run_result& r, int status, const std::string& line) {
+        EXPECT_EQ(r.status, status) << r.err;
+        EXPECT_EQ(r.err, "vorexctl: " + line + "\n");
+    }
+
+    std::string dir;
+    std::unique_ptr<sensor_sim> sim;
+};
+
+// --- search and selection -----------------------------------------------------
+
+TEST_F(cli_test, search_lists_the_sensor_as_a_table_and_as_json) {
+    start_sensor();
+    const std::string service_port = std::to_string(sim->service(0).local().port);
+    const run_result table = run({"search"});
+    ASSERT_EQ(table.status, 0) << table.err;
+    const auto rows = lines_of(table.out);
+    ASSERT_EQ(rows.size(), 2u) << table.out;
+    EXPECT_EQ(rows[0].substr(0, 6), "SERIAL");
+    std::istringstream row(rows[1]);
+    std::vector<std::string> cells{std::istream_iterator<std::string>(row), std::istream_iterator<std::string>()};
+    EXPECT_EQ(cells, (std::vector<std::string>{"1001", "198.18.1.1", "255.255.255.0", "02:56:58:00:00:01",
+                                               service_port, "50020", "1400"}));
+
+    const run_result json = run({"search", "--json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(json.out, "[{\"serial\":1001,\"ip\":\"198.18.1.1\",\"mask\":\"255.255.255.0\",\"mac\":\"02:56:58:00:00:01\","
+                        "\"service_port\":" + service_port + ",\"data_port\":50020,\"image_packet_size\":1400}]\n");
+    EXPECT_EQ(json.err, "");
+}
+
+TEST_F(cli_test, several_sensors_need_a_choice_by_serial_ip_or_mac) {
+    start_sensors({sensor(1001, "198.18.1.1", 0x01, 50020), sensor(1002, "198.18.1.2", 0x02, 50021)});
+    expect_one_line_error(run({"info"}), 1,
+                          "2 found (1001 at 198.18.1.1, 1002 at 198.18.1.2); choose one with --serial, --ip or --mac");
+    const struct {
+        std::vector<std::string> args;
+        const char* ip;
+    } choices[] = {
+        {{"info", "--serial", "1002"}, "198.18.1.2"},
+        {{"info", "--ip", "198.18.1.1"}, "198.18.1.1"},
+        {{"info", "--mac", "02:56:58:00:00:02"}, "198.18.1.2"},
+    };
+    for (const auto& c : choices) {
+        const run_result r = run(c.args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find(std::string("ip:                ") + c.ip + "\n"), std::string::npos) << r.out;
+    }
+    expect_one_line_error(run({"info", "--serial", "7"}), 1, "no sensor with serial 7 (2 found)");
+    // A command that talks to the chosen sensor really reaches that one.
+    const run_result sysmon = run({"params", "get", "--serial", "1002", "--group", "sysmon", "--hex"});
+    ASSERT_EQ(sysmon.status, 0) << sysmon.err;
+    EXPECT_FALSE(sim->service(1).wire().empty());
+    EXPECT_TRUE(sim->service(0).wire().empty());
+}
+
+TEST_F(cli_test, no_sensor_is_an_empty_search_and_a_failed_command) {
+    const run_result search = run({"search"});
+    EXPECT_EQ(search.status, 0);
+    EXPECT_EQ(lines_of(search.out).size(), 1u) << "the heading alone";
+    EXPECT_EQ(search.err, "no sensor found\n");
+    EXPECT_EQ(run({"search", "--json"}).out, "[]\n");
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"info"}, {"params", "get", "--hex"},
+                                                 {"image", "--out", "x.png"}, {"log"}})
+        expect_one_line_error(run(args), 1, "no sensor found");
+}
+
+// --- exit status and usage --------------------------------------------------------
+
+TEST_F(cli_test, bad_usage_exits_with_2_and_one_line_before_any_search) {
+    start_sensor();
+    put_file(path("short.bin"), std::string(81, '\0'));
+    const struct {
+        std::vector<std::string> args;
+        const char* error;
+    } cases[] = {
+        {{}, "choose a command: search, info, stream, plot, image, params, reboot, firmware, log"},
+        {{"bogus"}, "The following argument was not expected: bogus"},
+        {{"params"}, "params: choose one of get, set, flush, reset"},
+        {{"firmware", "upload"}, "FILE is required"},
+        {{"stream", "--format", "xml"}, "--format: xml not in {csv,json}"},
+        {{"stream", "--count", "many"}, "Could not convert: --count = many"},
+        {{"plot", "--out", "plot.txt"}, "--out must name a .svg or .png file: plot.txt"},
+        {{"image", "--out", "image.jpg"}, "--out must name a .png or .pgm file: image.jpg"},
+        {{"image"}, "--out is required"},
+        {{"info", "--ip", "198.18.1"}, "--ip: not a dotted IPv4 address: 198.18.1"},
+        {{"info", "--mac", "02:56"}, "--mac: not a MAC address: 02:56"},
+        {{"params", "get", "--group", "nosuch"}, nullptr},
+        {{"params", "set", "--group", "sysmon", "--in", path("short.bin")},
+         nullptr},
+        {{"firmware", "upload", path("missing.bin")}, nullptr},
+    };
+    for (const auto& c : cases) {
+        const run_result r = run(c.args);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_EQ(r.out, "");
+        ASSERT_EQ(lines_of(r.err).size(), 1u) << r.err;
+        EXPECT_EQ(r.err.substr(0, 10), "vorexctl: ");
+        if (c.error) {
+            EXPECT_EQ(r.err, std::string("vorexctl: ") + c.error + "\n");
+        }
+    }
+    EXPECT_EQ(run({"params", "set", "--group", "sysmon", "--in", path("short.bin")}).err,
+              "vorexctl: " + path("short.bin") + " holds 81 bytes; the sysmon group takes 82\n");
+    EXPECT_TRUE(sim->service(0).wire().empty()) << "usage errors are found before the sensor is contacted";
+    EXPECT_EQ(sim->discovery()->wire_size(), 0u);
+
+    const run_result help = run({"stream", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--duration"), std::string::npos);
+}
+
+TEST_F(cli_test, a_failed_operation_exits_with_1_and_the_library_text) {
+    start_sensor();
+    expect_one_line_error(run({"params", "reset"}), 1, "reset_params failed: Not implemented");
+}
+
+// --- params ---------------------------------------------------------------------
+
+std::vector<std::uint8_t> sysmon_of(const vorex_user_params_t& p) {
+    return std::vector<std::uint8_t>(p.sysmon.bytes, p.sysmon.bytes + sizeof p.sysmon.bytes);
+}
+
+TEST_F(cli_test, params_get_returns_the_sensors_bytes_as_hex_or_binary) {
+    start_sensor();
+    const vorex_user_params_t block = sim->device(0).parameters();
+
+    const run_result hex = run({"params", "get", "--group", "sysmon", "--hex"});
+    ASSERT_EQ(hex.status, 0) << hex.err;
+    EXPECT_EQ(lines_of(hex.out).size(), 6u) << "82 bytes, 16 a line";
+    std::vector<std::uint8_t> read_back;
+    std::string error;
+    ASSERT_TRUE(vorexctl::parse_hex_dump(hex.out, &read_back, &error)) << error;
+    EXPECT_EQ(read_back, sysmon_of(block));
+
+    const run_result binary = run({"params", "get", "--out", path("block.bin")});
+    ASSERT_EQ(binary.status, 0) << binary.err;
+    const std::string file = file_text(path("block.bin"));
+    ASSERT_EQ(file.size(), sizeof block);
+    EXPECT_EQ(std::memcmp(file.data(), &block, sizeof block), 0);
+}
+
+TEST_F(cli_test, params_set_writes_a_group_from_a_hex_dump_and_flushes) {
+    start_sensor();
+    std::vector<std::uint8_t> changed = sysmon_of(sim->device(0).parameters());
+    for (std::uint8_t& b : changed) b = static_cast<std::uint8_t>(b ^ 0x5A);
+    put_file(path("sysmon.hex"), "# edited\n" + vorexctl::hex_dump(changed.data(), changed.size()));
+
+    const run_result r = run({"params", "set", "--group", "sysmon", "--in", path("sysmon.hex"), "--hex", "--flush"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const vorex_user_params_t after = sim->device(0).parameters();
+    EXPECT_EQ(sysmon_of(after), changed);
+    // The flush made the sensor persist the whole block as it now stands.
+    const std::string stored = file_text(path("sensor-1001.params"));
+    ASSERT_EQ(stored.size(), sizeof after);
+    EXPECT_EQ(std::memcmp(stored.data(), &after, sizeof after), 0);
+
+    // The whole block from standard input, binary.
+    std::string block(sizeof(vorex_user_params_t), '\0');
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i % 251);
+    ASSERT_EQ(run({"params", "set", "--in", "-"}, block).status, 0);
+    const vorex_user_params_t whole = sim->device(0).parameters();
+    EXPECT_EQ(std::memcmp(block.data(), &whole, sizeof whole), 0);
+}
+
+}  // namespace
+}  // namespace vorex_test
