@@ -82,20 +82,23 @@ struct log_options {
     CLI::Option* count_given = nullptr;
 };
 
+// The request names only the first index; the sensor sends the records
+// from there to the end of its log, at most 240, and read_log succeeds only
+// when it is told that number. So the runs follow the log's end, and only
+// the records asked for are printed.
 void run_log(const log_options& o) {
     library_scope library;
     const auto sensor = open_sensor(o.sensor.resolve());
     const unsigned total = sensor->read_log_record_count();
     std::printf("records: %u\n", total);
     const unsigned available = total > o.from ? total - o.from : 0;
-    const unsigned wanted = o.count_given->count() > 0 ? std::min(o.count, available) : available;
-    std::vector<vorex_log_record_t> records(std::min(wanted, log_run));
-    for (unsigned done = 0; done < wanted;) {
-        const unsigned run = std::min(wanted - done, log_run);
-        if (!sensor->read_log(o.from + done, records.data(), static_cast<int>(run)))
-            operation_failed(*sensor, "read_log");
-        for (unsigned i = 0; i < run; ++i) std::fputs(log_line(o.from + done + i, records[i]).c_str(), stdout);
-        done += run;
+    const unsigned end = o.from + (o.count_given->count() > 0 ? std::min(o.count, available) : available);
+    std::vector<vorex_log_record_t> records(std::min(available, log_run));
+    for (unsigned index = o.from; index < end;) {
+        const unsigned run = std::min(total - index, log_run);
+        if (!sensor->read_log(index, records.data(), static_cast<int>(run))) operation_failed(*sensor, "read_log");
+        for (unsigned i = 0; i < run && index + i < end; ++i) std::fputs(log_line(index + i, records[i]).c_str(), stdout);
+        index += run;
     }
 }
 
