@@ -239,13 +239,21 @@ public:
     // bytes.
     bool get_image(unsigned char* image);
 
-    // Uploads a firmware file and checks the sensor's checksum of it.
+    // Uploads a firmware file and checks the sensor's checksum of it. A file
+    // of 4 GiB or more is refused before anything is sent, and a read error
+    // ends the upload; both return false and leave "No error". `progress`,
+    // when given, is called after every answered chunk with the bytes
+    // answered so far and the file's size (0 when the size cannot be known
+    // in advance, as for a pipe); it runs under the service lock, so it must
+    // not call the library.
     bool write_firmware_image(const char* path);
     bool write_firmware_image(const char* path, const progress_callback& progress);
     // Has the sensor commit the uploaded firmware; waits up to ~100 s.
     bool flush_firmware_image();
 
-    // Reads `count` (1..240) log records starting at `index`.
+    // Reads `count` (1..240) log records starting at `index`. A null array
+    // or a count out of range returns false at once, the error text
+    // untouched.
     bool read_log(unsigned int index, vorex_log_record_t* records, int count);
     // The number of records in the sensor's log; 0 on failure.
     unsigned int read_log_record_count();

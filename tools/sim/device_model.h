@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -53,6 +54,21 @@ public:
     // The parameter block as it stands.
     vorex_user_params_t parameters() const;
 
+    // ---- Firmware store and log (device_maintenance.cpp) ----
+    struct firmware_status {
+        std::uint64_t received = 0;         // bytes taken in order since the last chunk at offset 0
+        std::uint16_t checksum = 0;         // image checksum of those bytes
+        std::uint32_t rejected_chunks = 0;  // chunks whose offset broke the sequence
+        std::uint32_t commits = 0;
+    };
+    firmware_status firmware() const;
+    // Makes checksum replies disagree with the image received.
+    void set_checksum_fault(bool on);
+    // Appends a record to the log, as the sensor's own events do.
+    void log_event(std::uint16_t code, const std::string& text);
+    std::uint32_t log_size() const;
+    // ---- end firmware store and log ----
+
 private:
     // Each family lives in its own source file.
     std::vector<reply> handle_params(const vorex_wire::header& h, const bytes& datagram);
@@ -71,7 +87,37 @@ private:
     mutable std::mutex mutex_;
     std::uint16_t counter_ = 40;
     vorex_user_params_t params_{};
+
+    // ---- Firmware store and log (device_maintenance.cpp) ----
+    struct maintenance_state;
+    static std::shared_ptr<maintenance_state> power_on(const device_config& config);
+    // The hook other families log their events through. REQUIRES: mutex_ held.
+    void log_event_locked(std::uint16_t code, const std::string& text);
+    std::shared_ptr<maintenance_state> maintenance_ = power_on(config_);  // opens the log
+    // ---- end firmware store and log ----
 };
+
+// ---- Log records of the simulated sensor (device_maintenance.cpp) ----
+// Event codes it writes.
+namespace log_code {
+constexpr std::uint16_t power_on = 1;
+constexpr std::uint16_t parameters_saved = 2;
+constexpr std::uint16_t reboot = 3;
+constexpr std::uint16_t firmware_checked = 4;
+constexpr std::uint16_t firmware_committed = 5;
+constexpr std::uint16_t firmware_refused = 6;
+constexpr std::uint16_t chunk_out_of_order = 7;
+}  // namespace log_code
+
+// One 136-byte record taken apart.
+struct log_entry {
+    std::uint32_t sequence = 0;   // counts every record written since power-on
+    std::uint32_t uptime_ms = 0;  // since power-on
+    std::uint16_t code = 0;
+    std::string text;
+};
+log_entry decode_log_record(const vorex_log_record_t& record);
+// ---- end log records ----
 
 }  // namespace vorex_sim
 

@@ -71,9 +71,11 @@ std::vector<reply> device_model::handle_params(const header& h, const bytes& dat
             return {{reply_to(h, flags_discovery, {})}};
         case 0x10:  // flush: persist what the block holds now; a failed flush is not confirmed
             if (!persist_parameters()) return {};
+            log_event_locked(log_code::parameters_saved, "user parameters saved");
             return {{reply_to(h, flags_discovery, {})}};
         case 0x12:  // reboot: answer, then come back with the persisted block
             load_parameters();
+            log_event_locked(log_code::reboot, "reboot");
             return {{reply_to(h, flags_discovery, {})}};
         default:
             return {};
