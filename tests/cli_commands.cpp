@@ -73,6 +73,29 @@ private:
     posix_spawn_file_actions_t actions_;
 };
 
+// The controlling side of a pseudo-terminal; the program opens the other
+// side by name.
+struct terminal_side {
+    int master = -1;
+    std::string name;
+
+    bool open() {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return false;
+        name = ptsname(master);
+        return true;
+    }
+    // Appends what the program wrote so far.
+    void drain(std::string& screen) const {
+        if (master < 0) return;
+        char block[4096];
+        for (ssize_t n; (n = read(master, block, sizeof block)) > 0;) screen.append(block, static_cast<std::size_t>(n));
+    }
+    ~terminal_side() {
+        if (master >= 0) close(master);
+    }
+};
+
 device_config sensor(std::uint32_t serial, const char* ip, std::uint8_t mac_last, std::uint16_t data_port) {
     device_config c;
     c.serial = serial;
@@ -108,13 +131,23 @@ protected:
     std::string path(const std::string& name) const { return dir + "/" + name; }
 
     // Runs vorexctl with `args`, standard input from `input`, and waits for
-    // it (a minute at most: a program that hangs is killed and fails).
-    run_result run(const std::vector<std::string>& args, const std::string& input = "") {
+    // it (a minute at most: a program that hangs is killed and fails). With
+    // `terminal`, its standard error is a pseudo-terminal, where the
+    // program draws its live lines.
+    run_result run(const std::vector<std::string>& args, const std::string& input = "", bool terminal = false) {
         put_file(path("stdin"), input);
+        terminal_side tty;
+        if (terminal && !tty.open()) {
+            ADD_FAILURE() << "no pseudo-terminal";
+            return {};
+        }
         spawn_actions actions;
         posix_spawn_file_actions_addopen(actions.get(), 0, path("stdin").c_str(), O_RDONLY, 0);
         posix_spawn_file_actions_addopen(actions.get(), 1, path("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(actions.get(), 2, path("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (terminal)
+            posix_spawn_file_actions_addopen(actions.get(), 2, tty.name.c_str(), O_WRONLY | O_NOCTTY, 0);
+        else
+            posix_spawn_file_actions_addopen(actions.get(), 2, path("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         std::vector<std::string> words = {VOREXCTL_PROGRAM};
         words.insert(words.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -129,7 +162,9 @@ protected:
         }
         int status = 0;
         const auto give_up = std::chrono::steady_clock::now() + program_limit;
+        std::string screen;
         while (waitpid(pid, &status, WNOHANG) == 0) {
+            tty.drain(screen);
             if (std::chrono::steady_clock::now() > give_up) {
                 kill(pid, SIGKILL);
                 waitpid(pid, &status, 0);
@@ -138,9 +173,10 @@ protected:
             }
             std::this_thread::sleep_for(5ms);
         }
+        tty.drain(screen);
         r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         r.out = file_text(path("stdout"));
-        r.err = file_text(path("stderr"));
+        r.err = terminal ? screen : file_text(path("stderr"));
         return r;
     }
 
@@ -308,6 +344,90 @@ TEST_F(cli_test, params_set_writes_a_group_from_a_hex_dump_and_flushes) {
     ASSERT_EQ(run({"params", "set", "--in", "-"}, block).status, 0);
     const vorex_user_params_t whole = sim->device(0).parameters();
     EXPECT_EQ(std::memcmp(block.data(), &whole, sizeof whole), 0);
+}
+
+// --- firmware and log -------------------------------------------------------------
+
+std::string firmware_file(const std::string& path, std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 31 + i / 256) & 0xFF);
+    put_file(path, bytes);
+    return bytes;
+}
+
+TEST_F(cli_test, firmware_upload_draws_progress_and_reports_the_checksum_verdict) {
+    start_sensor();
+    firmware_file(path("fw.bin"), 5000);
+    const run_result r = run({"firmware", "upload", path("fw.bin")}, "", true);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("checksum verified"), std::string::npos) << r.out;
+    // The bar is redrawn in place and ends full, with bytes, rate and ETA.
+    EXPECT_NE(r.err.find("\r[########################] 100%  4.9 KiB / 4.9 KiB  "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("/s  ETA 0:00"), std::string::npos) << r.err;
+    EXPECT_EQ(sim->device(0).firmware().received, 5000u);
+    EXPECT_EQ(sim->device(0).firmware().commits, 0u);
+
+    const run_result commit = run({"firmware", "commit"});
+    ASSERT_EQ(commit.status, 0) << commit.err;
+    EXPECT_EQ(commit.out, "firmware committed\n");
+    EXPECT_EQ(sim->device(0).firmware().commits, 1u);
+
+    sim->device(0).set_checksum_fault(true);
+    expect_one_line_error(run({"firmware", "upload", path("fw.bin"), "--commit"}), 1,
+                          "write_firmware_image failed: CRC does not match");
+    EXPECT_EQ(sim->device(0).firmware().commits, 1u) << "no commit after a checksum mismatch";
+}
+
+// The log read requests on the wire: the index each asked from.
+std::vector<std::uint32_t> log_reads(const vorex_sim::udp_endpoint& service) {
+    std::vector<std::uint32_t> out;
+    for (const auto& d : service.wire())
+        if (d.data.size() == 18 && d.data[10] == 0x5E && d.data[11] == 0x17)
+            out.push_back(vorex_wire::load_u32_le(d.data.data() + 14));
+    return out;
+}
+
+vorex_log_record_t record_from_hex(const std::string& hex) {
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    vorex_log_record_t r{};
+    EXPECT_TRUE(vorexctl::parse_hex_dump(hex, &bytes, &error)) << error;
+    EXPECT_EQ(bytes.size(), sizeof r.bytes);
+    std::memcpy(r.bytes, bytes.data(), std::min(bytes.size(), sizeof r.bytes));
+    return r;
+}
+
+TEST_F(cli_test, log_prints_the_count_and_every_record_reading_at_most_240_at_a_time) {
+    start_sensor();
+    for (int i = 0; i < 300; ++i) sim->device(0).log_event(100, "event " + std::to_string(i));
+    const std::uint32_t total = sim->device(0).log_size();
+    ASSERT_EQ(total, 301u);  // the power-on record, then ours
+
+    const run_result all = run({"log"});
+    ASSERT_EQ(all.status, 0) << all.err;
+    const auto lines = lines_of(all.out);
+    ASSERT_EQ(lines.size(), 1u + total);
+    EXPECT_EQ(lines[0], "records: 301");
+    for (std::uint32_t i = 1; i < total; ++i) {
+        const std::string prefix = std::to_string(i) + ": ";
+        ASSERT_EQ(lines[1 + i].substr(0, prefix.size()), prefix);
+        const auto entry = vorex_sim::decode_log_record(record_from_hex(lines[1 + i].substr(prefix.size())));
+        EXPECT_EQ(entry.text, "event " + std::to_string(i - 1));
+        EXPECT_EQ(entry.code, 100);
+    }
+    EXPECT_EQ(log_reads(sim->service(0)), (std::vector<std::uint32_t>{0, 240}));
+
+    sim->service(0).clear_wire();
+    const run_result some = run({"log", "--from", "250", "--count", "3"});
+    ASSERT_EQ(some.status, 0) << some.err;
+    const auto picked = lines_of(some.out);
+    ASSERT_EQ(picked.size(), 4u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(picked[1 + i].substr(0, 5), std::to_string(250 + i) + ": ");
+    EXPECT_EQ(log_reads(sim->service(0)), (std::vector<std::uint32_t>{250}));
+
+    const run_result past = run({"log", "--from", "400"});
+    EXPECT_EQ(past.status, 0);
+    EXPECT_EQ(past.out, "records: 301\n");
 }
 
 }  // namespace
