@@ -32,7 +32,7 @@ struct model {
         if (n < 18) return image_step::pass_over;
         const std::uint64_t offset = vorex_wire::load_u32_le(d + 14);
         for (std::size_t k = 0; k < n - 18; ++k)
-            if (offset + k < image_size) image[offset + k] = d[18 + k];
+            if (offset + k < image_size) image[static_cast<std::size_t>(offset + k)] = d[18 + k];
         end = offset + (n - 18);
         if (end >= image_size) return image_step::complete;
         return asks ? image_step::chunk_acked : image_step::chunk;

@@ -45,7 +45,9 @@ std::int32_t image_packet_size(const vorex& session) {
 
 // The result reports whether the request and, when the image completed, its
 // final acknowledgement went out whole; an image cut short by silence still
-// returns true with the chunks that came.
+// returns true with the chunks that came. Reception ends at the first empty
+// receive, at a datagram shorter than a header, or at one larger than the
+// receive size (it fails the receive rather than arriving cut short).
 bool vorex::get_image(unsigned char* image) {
     vorex_core::service_operation op(*this);
     if (!op.ready()) return false;
