@@ -1,5 +1,4 @@
 // Image reception on the service channel.
-#include <cstring>
 
 #include "core/exchange.h"
 #include "core/session_access.h"
