@@ -1,4 +1,75 @@
-// Placeholder until image reception lands.
+// Image reception on the service channel.
+
+#include "core/exchange.h"
+#include "core/session_access.h"
+#include "data/image_assembly.h"
 #include "vorex.h"
 
-bool vorex::get_image(unsigned char*) { return false; }
+namespace {
+
+using vorex_core::service_link;
+
+constexpr vorex_core::command image_request{vorex_wire::class_image,
+                                            0x10,
+                                            vorex_wire::flags_image_request,
+                                            0,  // the answer is a stream of datagrams, not one reply
+                                            0,
+                                            vorex_core::count_rule::on_send,
+                                            vorex_core::ack_rule::when_asked};
+constexpr std::uint8_t request_payload[1] = {0};
+
+bool send_request(const service_link& link) {
+    vorex_core::build_request(link, image_request, sizeof request_payload);
+    if (!vorex_core::send_packet(link.socket, vorex_core::send_buffer(), link.sensor, sizeof request_payload,
+                                 request_payload))
+        return false;
+    ++*link.counter;
+    return true;
+}
+
+// The acknowledgement of completion is the only one whose sending decides
+// the result, so it is sent here rather than by send_acknowledgement, which
+// does not report.
+bool acknowledge_completion(const service_link& link, std::uint8_t* header) {
+    vorex_wire::make_acknowledgement(header);
+    return vorex_core::send_packet(link.socket, header, link.sensor, 0, nullptr);
+}
+
+std::int32_t image_packet_size(const vorex& session) {
+    const std::uint8_t* record = vorex_session_access::record(session);
+    return static_cast<std::int32_t>(vorex_wire::load_u32_le(record + vorex_wire::device::at_image_packet_size));
+}
+
+}  // namespace
+
+// The result reports whether the request and, when the image completed, its
+// final acknowledgement went out whole; an image cut short by silence still
+// returns true with the chunks that came. Reception ends at the first empty
+// receive, at a datagram shorter than a header, or at one larger than the
+// receive size (it fails the receive rather than arriving cut short).
+bool vorex::get_image(unsigned char* image) {
+    vorex_core::service_operation op(*this);
+    if (!op.ready()) return false;
+    const service_link& link = op.link();
+    if (!send_request(link)) return false;
+
+    const std::size_t receive_size = vorex_data::image_receive_size(image_packet_size(*this));
+    std::uint8_t* in = vorex_core::receive_buffer();
+    vorex_data::image_assembly assembly(image);
+    for (;;) {
+        const int n = vorex_net::receive(link.socket, in, receive_size);
+        switch (assembly.take(in, n)) {
+        case vorex_data::image_step::stop:
+            return true;
+        case vorex_data::image_step::pass_over:
+        case vorex_data::image_step::chunk:
+            break;
+        case vorex_data::image_step::answer:
+        case vorex_data::image_step::chunk_acked:
+            vorex_core::send_acknowledgement(link.socket, in, link.sensor);
+            break;
+        case vorex_data::image_step::complete:
+            return acknowledge_completion(link, in);
+        }
+    }
+}

@@ -88,6 +88,18 @@ private:
     std::uint16_t counter_ = 40;
     vorex_user_params_t params_{};
 
+    // --- Image transfer (device_data.cpp) ---------------------------------
+    // Stop-and-wait: at most one datagram asking for acknowledgement is in
+    // flight; its acknowledgement releases the next chunk.
+    std::vector<reply> next_image_datagrams();
+    struct image_transfer {
+        bool active = false;
+        vorex_wire::header request;      // serial and command the datagrams echo
+        std::size_t next_offset = 0;     // first image byte not yet sent
+        std::uint16_t awaited_counter = 0;  // counter of the datagram in flight
+    } image_transfer_;
+    // --- end of image transfer --------------------------------------------
+
     // ---- Firmware store and log (device_maintenance.cpp) ----
     struct maintenance_state;
     static std::shared_ptr<maintenance_state> power_on(const device_config& config);
@@ -118,6 +130,10 @@ struct log_entry {
 };
 log_entry decode_log_record(const vorex_log_record_t& record);
 // ---- end log records ----
+
+// The simulated sensor's image: 648 x 488 8-bit pixels, row by row from the
+// top (see device_data.cpp for the pattern). Tests compare against it.
+const bytes& synthetic_image();
 
 }  // namespace vorex_sim
 

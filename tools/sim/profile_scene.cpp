@@ -1,24 +1,76 @@
-// The synthetic scene the simulated sensor measures.
-// Placeholder until the profile generator lands: a flat plane.
+#include "sim/profile_scene.h"
+
+#include <cmath>
+
 #include "sim/sensor_sim.h"
 
 namespace vorex_sim {
 
-bytes make_profile(int data_type, std::uint32_t) {
-    const bool pairs = data_type == 17 || data_type == 19;
-    const std::size_t points = (data_type == 16 || data_type == 17) ? 648 : 1296;
-    bytes out(64 + points * (pairs ? 4 : 2), 0);
+using namespace scene;
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+constexpr double plane_tilt = 0.02;  // mm of distance per mm of X
+
+bool pair_type(int data_type) { return data_type == 17 || data_type == 19; }
+int point_count(int data_type) { return data_type == 16 || data_type == 17 ? 648 : 1296; }
+
+std::uint16_t to_counts(double value, double per_count) {
+    return static_cast<std::uint16_t>(std::lround(value / per_count));
+}
+
+}  // namespace
+
+double box_centre(std::uint32_t sequence) {
+    return box_travel * std::sin(2.0 * pi * static_cast<double>(sequence % box_period) / box_period);
+}
+
+double scene_distance(double x_mm, std::uint32_t sequence) {
+    double distance = plane_distance + plane_tilt * x_mm;
+    const double pipe_dx = x_mm - pipe_centre;
+    if (std::fabs(pipe_dx) < pipe_radius)
+        distance -= std::sqrt(pipe_radius * pipe_radius - pipe_dx * pipe_dx);
+    if (std::fabs(x_mm - box_centre(sequence)) <= box_width / 2) distance = plane_distance - box_height;
+    return distance;
+}
+
+bool scene_measured(int index, double x_mm, std::uint32_t sequence) {
+    const double right_edge = box_centre(sequence) + box_width / 2;
+    if (x_mm > right_edge && x_mm <= right_edge + shadow_width) return false;
+    const std::uint32_t mix = static_cast<std::uint32_t>(index) * 2654435761u ^ sequence * 40503u;
+    return (mix >> 7) % 127 != 0;
+}
+
+double point_x(int index, int count) {
+    return -field_half_width + 2 * field_half_width * index / (count - 1);
+}
+
+// One datagram of the scene as the sensor would send it. Pair types carry X
+// and Z in their own scales; the single-value types carry only the
+// distance and leave X to the point index.
+bytes make_profile(int data_type, std::uint32_t sequence) {
+    const bool pairs = pair_type(data_type);
+    const int points = point_count(data_type);
+    const std::size_t sample_size = pairs ? 4 : 2;
+    bytes out(64 + static_cast<std::size_t>(points) * sample_size, 0);
     out[0] = static_cast<std::uint8_t>(data_type);
-    vorex_wire::store_u16_le(&out[28], 1);
-    vorex_wire::store_u16_le(&out[30], 1);
-    vorex_wire::store_u16_le(&out[32], 64);
-    for (std::size_t i = 0; i < points; ++i) {
-        std::uint8_t* s = &out[64 + i * (pairs ? 4 : 2)];
+    vorex_wire::store_u32_le(&out[at_sequence], sequence);
+    vorex_wire::store_u16_le(&out[28], pairs ? pair_z_scale : 1);
+    vorex_wire::store_u16_le(&out[30], pairs ? pair_x_scale : 1);
+    vorex_wire::store_u16_le(&out[32], pairs ? pair_divisor : single_divisor);
+
+    const double x_per_count = static_cast<double>(pair_x_scale) / pair_divisor;
+    const double z_per_count = pairs ? static_cast<double>(pair_z_scale) / pair_divisor : 1.0 / single_divisor;
+    for (int i = 0; i < points; ++i) {
+        std::uint8_t* s = &out[64 + static_cast<std::size_t>(i) * sample_size];
+        const double x = point_x(i, points);
+        const std::uint16_t z = scene_measured(i, x, sequence) ? to_counts(scene_distance(x, sequence), z_per_count) : 0;
         if (pairs) {
-            vorex_wire::store_u16_le(s, static_cast<std::uint16_t>(i));
-            vorex_wire::store_u16_le(s + 2, 1000);
+            vorex_wire::store_u16_le(s, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(x / x_per_count))));
+            vorex_wire::store_u16_le(s + 2, z);
         } else {
-            vorex_wire::store_u16_le(s, 1000);
+            vorex_wire::store_u16_le(s, z);
         }
     }
     return out;
