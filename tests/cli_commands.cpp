@@ -8,13 +8,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
+#include <png.h>
+
+#include "format.h"
 #include "hexdump.h"
+#include "sim/profile_scene.h"
 #include "support/test_support.h"
 
 extern char** environ;
@@ -344,6 +352,207 @@ TEST_F(cli_test, params_set_writes_a_group_from_a_hex_dump_and_flushes) {
     ASSERT_EQ(run({"params", "set", "--in", "-"}, block).status, 0);
     const vorex_user_params_t whole = sim->device(0).parameters();
     EXPECT_EQ(std::memcmp(block.data(), &whole, sizeof whole), 0);
+}
+
+// --- stream, plot and image ---------------------------------------------------------
+
+constexpr std::uint16_t data_port = 50020;
+
+// Sends `datagrams` to the host's data port round and round, one every
+// `gap`, from the sensor's address, until destroyed.
+class profile_sender {
+public:
+    profile_sender(std::vector<bytes> datagrams, std::chrono::milliseconds gap)
+        : socket_({ipv4("198.18.1.1"), 0}), thread_([this, datagrams, gap] {
+              for (std::size_t i = 0; !stop_; ++i) {
+                  socket_.send(datagrams[i % datagrams.size()], {ipv4("198.18.1.1"), data_port});
+                  std::this_thread::sleep_for(gap);
+              }
+          }) {}
+    ~profile_sender() {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    vorex_sim::udp_endpoint socket_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Profile 7 of the simulated scene as type 19, and the points it decodes
+// to: one per non-zero Z sample.
+const bytes& scene_profile() {
+    static const bytes p = vorex_sim::make_profile(19, 7);
+    return p;
+}
+std::vector<vorex_point_t> scene_points() {
+    std::vector<vorex_point_t> out;
+    const bytes& p = scene_profile();
+    for (std::size_t at = 64; at + 4 <= p.size(); at += 4) {
+        const std::uint16_t rz = vorex_wire::load_u16_le(&p[at + 2]);
+        const auto rx = static_cast<std::int16_t>(vorex_wire::load_u16_le(&p[at]));
+        if (rz != 0)
+            out.push_back({static_cast<double>(rx) * vorex_sim::scene::pair_x_scale / vorex_sim::scene::pair_divisor,
+                           vorex_sim::scene::pair_z_scale * static_cast<double>(rz) / vorex_sim::scene::pair_divisor});
+    }
+    return out;
+}
+bytes malformed_profile() {
+    bytes p = vorex_sim::make_profile(19, 8);
+    p[0] = 15;
+    return p;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+TEST_F(cli_test, stream_writes_json_lines_and_counts_malformed_datagrams) {
+    start_sensor();
+    const std::size_t points = scene_points().size();
+    ASSERT_GT(points, 1000u);
+    profile_sender sender({scene_profile(), malformed_profile()}, 3ms);
+    const run_result r = run({"stream", "--count", "20", "--format", "json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto lines = lines_of(r.out);
+    ASSERT_EQ(lines.size(), 20u);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string head = "{\"profile\":" + std::to_string(i) + ",\"data_type\":19,\"count\":" +
+                                 std::to_string(points) + ",\"points\":[[";
+        EXPECT_EQ(lines[i].substr(0, head.size()), head);
+        EXPECT_EQ(occurrences(lines[i], "],["), points - 1);
+        EXPECT_EQ(lines[i].substr(lines[i].size() - 3), "]]}");
+    }
+    // Every other datagram was malformed: one between each two profiles,
+    // and perhaps one before the first.
+    unsigned long long malformed = 99, received = 0;
+    double rate = 0, per_profile = 0;
+    ASSERT_EQ(std::sscanf(r.err.c_str(), "%lf profiles/s  %lf points/profile  %llu malformed  (%llu received)", &rate,
+                          &per_profile, &malformed, &received),
+              4)
+        << r.err;
+    EXPECT_EQ(received, 20u);
+    EXPECT_EQ(per_profile, static_cast<double>(points));
+    EXPECT_GE(malformed, 19u);
+    EXPECT_LE(malformed, 20u);
+}
+
+TEST_F(cli_test, stream_writes_csv_for_a_duration_with_a_live_status_line) {
+    start_sensor();
+    const auto expected = scene_points();
+    profile_sender sender({scene_profile()}, 5ms);
+    const run_result r = run({"stream", "--duration", "0.8", "--out", path("points.csv")}, "", true);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_GE(occurrences(r.err, "\r"), 2u) << "redrawn in place while streaming: " << r.err;
+    EXPECT_NE(r.err.find("profiles/s  " + std::to_string(expected.size()) + " points/profile  0 malformed"),
+              std::string::npos)
+        << r.err;
+
+    const auto lines = lines_of(file_text(path("points.csv")));
+    ASSERT_GT(lines.size(), 1 + expected.size());
+    EXPECT_EQ(lines[0], "profile,x,z");
+    ASSERT_EQ((lines.size() - 1) % expected.size(), 0u);
+    for (std::size_t row = 1; row < lines.size(); row += expected.size()) {
+        const std::string profile = std::to_string((row - 1) / expected.size());
+        EXPECT_EQ(lines[row], profile + "," + vorexctl::number_text(expected[0].x) + "," +
+                                  vorexctl::number_text(expected[0].z));
+        const std::size_t last = row + expected.size() - 1;
+        EXPECT_EQ(lines[last], profile + "," + vorexctl::number_text(expected.back().x) + "," +
+                                   vorexctl::number_text(expected.back().z));
+    }
+}
+
+TEST_F(cli_test, stream_fails_when_no_profile_comes) {
+    start_sensor();
+    expect_one_line_error(run({"stream", "--idle", "0.5"}), 1, "no profile for 0.5 s (0 received)");
+}
+
+// A PNG file read back: its header fields and its grey pixels.
+struct png_file {
+    std::uint32_t width = 0, height = 0;
+    int bit_depth = 0, colour_type = -1;
+    std::vector<std::uint8_t> pixels;
+};
+
+png_file read_png(const std::string& path) {
+    const std::string file = file_text(path);
+    png_file out;
+    if (file.size() < 33) {
+        ADD_FAILURE() << path << " is not a PNG file";
+        return out;
+    }
+    out.bit_depth = static_cast<std::uint8_t>(file[24]);
+    out.colour_type = static_cast<std::uint8_t>(file[25]);
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, file.data(), file.size())) {
+        ADD_FAILURE() << path << ": " << image.message;
+        return out;
+    }
+    out.width = image.width;
+    out.height = image.height;
+    image.format = PNG_FORMAT_GRAY;
+    out.pixels.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, out.pixels.data(), 0, nullptr)) ADD_FAILURE() << image.message;
+    png_image_free(&image);
+    return out;
+}
+
+TEST_F(cli_test, plot_draws_every_point_of_the_profile) {
+    start_sensor();
+    const std::size_t points = scene_points().size();
+    profile_sender sender({scene_profile()}, 5ms);
+
+    const run_result svg = run({"plot", "--out", path("profile.svg")});
+    ASSERT_EQ(svg.status, 0) << svg.err;
+    EXPECT_EQ(svg.out, path("profile.svg") + ": sensor 1001, profile type 19, " + std::to_string(points) + " points\n");
+    const std::string text = file_text(path("profile.svg"));
+    EXPECT_EQ(occurrences(text, "<circle "), points);
+    EXPECT_NE(text.find(">X (mm)</text>"), std::string::npos);
+    EXPECT_NE(text.find(">Z (mm)</text>"), std::string::npos);
+
+    ASSERT_EQ(run({"plot", "--out", path("profile.png")}).status, 0);
+    const png_file png = read_png(path("profile.png"));
+    EXPECT_EQ(png.width, 800u);
+    EXPECT_EQ(png.height, 500u);
+    EXPECT_EQ(png.bit_depth, 8);
+    EXPECT_EQ(png.colour_type, 0);
+    EXPECT_GT(std::count(png.pixels.begin(), png.pixels.end(), std::uint8_t{40}), static_cast<long>(points))
+        << "each point is a dark 3 x 3 mark";
+}
+
+TEST_F(cli_test, image_is_written_as_648_by_488_grey_png_and_as_pgm) {
+    start_sensor();
+    const bytes& truth = vorex_sim::synthetic_image();
+    auto pixel = [](const std::vector<std::uint8_t>& p, std::size_t x, std::size_t y) { return p[y * 648 + x]; };
+
+    const run_result r = run({"image", "--out", path("image.png")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, path("image.png") + ": 648 x 488, 8-bit grey\n");
+    const png_file png = read_png(path("image.png"));
+    EXPECT_EQ(png.width, 648u);
+    EXPECT_EQ(png.height, 488u);
+    EXPECT_EQ(png.bit_depth, 8);
+    EXPECT_EQ(png.colour_type, 0);
+    ASSERT_EQ(png.pixels.size(), truth.size());
+    // The scene's landmarks, row 0 at the top: the white marker square at
+    // the top-left, the gradient rising to the right, the disc reversing it.
+    EXPECT_EQ(pixel(png.pixels, 30, 30), 255);
+    EXPECT_EQ(pixel(png.pixels, 0, 400), 0);
+    EXPECT_EQ(pixel(png.pixels, 647, 400), 255);
+    EXPECT_EQ(pixel(png.pixels, 324, 244), 255 - 324 * 255 / 647);
+    EXPECT_EQ(pixel(png.pixels, 30, 460), pixel(truth, 30, 460));
+    EXPECT_TRUE(png.pixels == truth) << "every pixel as the simulator made it";
+
+    ASSERT_EQ(run({"image", "--out", path("image.pgm")}).status, 0);
+    const std::string pgm = file_text(path("image.pgm"));
+    const std::string head = "P5\n648 488\n255\n";
+    ASSERT_EQ(pgm.size(), head.size() + truth.size());
+    EXPECT_EQ(pgm.substr(0, head.size()), head);
+    EXPECT_EQ(std::memcmp(pgm.data() + head.size(), truth.data(), truth.size()), 0);
 }
 
 // --- firmware and log -------------------------------------------------------------

@@ -292,11 +292,15 @@ TEST(cli_plot, svg_has_one_circle_per_finite_point_and_labelled_axes) {
     EXPECT_NE(svg.find(">X (mm)<"), std::string::npos);
     EXPECT_NE(svg.find(">Z (mm)<"), std::string::npos);
     EXPECT_NE(svg.find("sensor 5 &amp; &lt;friends&gt;"), std::string::npos);
-    // The first point sits on the left edge, at Z 100 on the bottom edge.
+    // Z grows downward: the nearest point is drawn highest. The axes
+    // leave room around the data: X -5..25 and Z 90..150 here.
     const plot_layout l = layout_for(points);
-    EXPECT_DOUBLE_EQ(l.column(0), plot_layout::left);
-    EXPECT_DOUBLE_EQ(l.row(l.z.min), plot_layout::height - plot_layout::bottom);
-    EXPECT_NE(svg.find("<circle cx=\"80.00\" cy=\"440.00\""), std::string::npos);
+    EXPECT_EQ(l.x.min, -5);
+    EXPECT_EQ(l.z.min, 90);
+    EXPECT_DOUBLE_EQ(l.row(l.z.min), plot_layout::top);
+    EXPECT_DOUBLE_EQ(l.row(l.z.max), plot_layout::height - plot_layout::bottom);
+    // The first point, (0, 100): a sixth across, a sixth down.
+    EXPECT_NE(svg.find("<circle cx=\"196.00\" cy=\"106.67\""), std::string::npos) << svg.substr(svg.find("<circle"), 60);
 }
 
 TEST(cli_plot, picture_marks_each_point) {

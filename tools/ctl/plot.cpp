@@ -98,6 +98,10 @@ plot_axis axis_for(double low, double high) {
         low -= pad;
         high += pad;
     }
+    // Points exactly on a round value would otherwise sit on the frame.
+    const double room = (high - low) * 0.02;
+    low -= room;
+    high += room;
     const double rough = (high - low) / 6;
     const double power = std::pow(10.0, std::floor(std::log10(rough)));
     double step = power;
@@ -125,7 +129,7 @@ std::string tick_text(double value, double step) {
 
 double plot_layout::column(double data_x) const { return left + (data_x - x.min) / (x.max - x.min) * plot_width; }
 
-double plot_layout::row(double data_z) const { return top + (z.max - data_z) / (z.max - z.min) * plot_height; }
+double plot_layout::row(double data_z) const { return top + (data_z - z.min) / (z.max - z.min) * plot_height; }
 
 plot_layout layout_for(const std::vector<vorex_point_t>& points) {
     double x_low = 0, x_high = -1, z_low = 0, z_high = -1;

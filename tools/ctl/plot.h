@@ -1,6 +1,8 @@
-// A profile drawn as a scatter plot: X across, Z up, both in millimetres,
-// with a labelled grid. The same layout renders to SVG text and to a grey
-// picture for PNG.
+// A profile drawn as a scatter plot: X across, Z down, both in millimetres,
+// with a labelled grid. Z is the distance from the sensor, so with the
+// sensor above the picture an object nearer to it stands up from what lies
+// behind it, as a person looking at the scene sees it. The same layout
+// renders to SVG text and to a grey picture for PNG.
 #ifndef VOREXCTL_PLOT_H
 #define VOREXCTL_PLOT_H
 
@@ -20,8 +22,9 @@ struct plot_axis {
     std::vector<double> ticks;
 };
 
-// An axis covering [low, high] with 4 to 10 ticks at 1, 2 or 5 times a
-// power of ten; a point or empty range is widened so it still shows.
+// An axis covering [low, high] and a little room on either side, with 4
+// to 10 ticks at 1, 2 or 5 times a power of ten; a point or empty range is
+// widened so it still shows.
 plot_axis axis_for(double low, double high);
 // Tick text with as many decimals as the step needs.
 std::string tick_text(double value, double step);
