@@ -4,18 +4,13 @@
 #include <cmath>
 #include <cstring>
 
+#include "hexdump.h"
+
 namespace vorexctl {
 
 namespace {
 
 const char hex_digits[] = "0123456789abcdef";
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // The device record's fields, copied out of the packed record.
 struct sensor_fields {
@@ -81,7 +76,7 @@ bool parse_mac(const std::string& text, mac_address* mac) {
     for (std::size_t i = 0; i < 6; ++i) {
         const std::size_t at = 3 * i;
         if (i > 0 && text[at - 1] != ':' && text[at - 1] != '-') return false;
-        const int high = hex_value(text[at]), low = hex_value(text[at + 1]);
+        const int high = hex_digit_value(text[at]), low = hex_digit_value(text[at + 1]);
         if (high < 0 || low < 0) return false;
         out[i] = static_cast<std::uint8_t>(high * 16 + low);
     }

@@ -8,13 +8,6 @@ namespace {
 
 constexpr std::size_t bytes_per_line = 16;
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 // Parses a run of hex digits as one number; false on anything else.
@@ -25,7 +18,7 @@ bool parse_offset(const std::string& text, std::size_t* value) {
     if (begin == end || end - begin > 8) return false;
     std::size_t v = 0;
     for (std::size_t i = begin; i < end; ++i) {
-        const int d = hex_value(text[i]);
+        const int d = hex_digit_value(text[i]);
         if (d < 0) return false;
         v = v * 16 + static_cast<std::size_t>(d);
     }
@@ -34,6 +27,13 @@ bool parse_offset(const std::string& text, std::size_t* value) {
 }
 
 }  // namespace
+
+int hex_digit_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
 
 std::string hex_dump(const std::uint8_t* data, std::size_t size) {
     std::string out;
@@ -83,8 +83,8 @@ bool parse_hex_dump(const std::string& text, std::vector<std::uint8_t>* bytes, s
                 ++i;
                 continue;
             }
-            const int high = hex_value(line[i]);
-            const int low = i + 1 < line.size() ? hex_value(line[i + 1]) : -1;
+            const int high = hex_digit_value(line[i]);
+            const int low = i + 1 < line.size() ? hex_digit_value(line[i + 1]) : -1;
             if (high < 0 || low < 0) {
                 *error = where + "expected a pair of hex digits at column " + std::to_string(column_base + i + 1);
                 return false;

@@ -12,6 +12,9 @@ namespace vorexctl {
 
 std::string hex_dump(const std::uint8_t* data, std::size_t size);
 
+// 0..15 for a hex digit in either case, -1 for anything else.
+int hex_digit_value(char c);
+
 // Reads what hex_dump writes, and also bare hex pairs without offsets.
 // Text after '#' on a line is a comment. When a line carries an offset it
 // must be the number of bytes read before it, so a line lost or moved in
