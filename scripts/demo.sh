@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# The guided demo: a simulated sensor in one private network namespace, the
-# host in another, joined by a veth link, and the demo program searching,
-# connecting and talking to it. Needs root. Leaves nothing behind.
+# The guided tour: a simulated sensor in one private network namespace, the
+# host in another, joined by a veth link, and vorexctl working with it.
+# Needs root. Leaves nothing behind but the pictures in the output folder.
+# Usage: scripts/demo.sh [OUTPUT_DIR]   (default: ./demo-output)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+out=$(realpath -m "${1:-demo-output}")
 scripts/setup-debian.sh
+echo "building vorex, vorex-sim and vorexctl ..."
 cmake --preset vorex >/dev/null
-cmake --build --preset vorex -j"$(nproc)" --target vorex-sim vorex-demo >/dev/null
+cmake --build --preset vorex -j"$(nproc)" --target vorex-sim vorexctl vorex-demo >/dev/null
+mkdir -p "$out"
 
 host=vorex-demo-host-$$
 sensor=vorex-demo-sensor-$$
@@ -20,6 +24,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Two namespaces joined by a link: the host at 198.18.0.1, the sensor at
+# 198.18.0.50. Discovery broadcasts stay on this link.
 ip netns add "$host"
 ip netns add "$sensor"
 ip link add vx-host netns "$host" type veth peer name vx-sensor netns "$sensor"
@@ -31,10 +37,32 @@ ip -n "$host" link set vx-host up
 ip -n "$sensor" link set vx-sensor up
 
 ip netns exec "$sensor" build/vorex/tools/vorex-sim --ip 198.18.0.50 --mask 255.255.255.0 \
-  --state "$scratch" --commit-delay 1500 "$@" &
+  --state "$scratch" --commit-delay 1500 >"$scratch/sim.log" 2>&1 &
 sim_pid=$!
 sleep 0.5
 
-# A stand-in firmware image: the library sends any bytes, the sensor checks them.
-head -c 50000 /dev/urandom >"$scratch/firmware.bin"
-ip netns exec "$host" build/vorex/examples/vorex-demo "$scratch/firmware.bin"
+ctl() { ip netns exec "$host" build/vorex/tools/ctl/vorexctl "$@"; }
+step() { printf '\n\033[1m== %s\033[0m\n$ vorexctl %s\n' "$1" "${*:2}"; }
+
+step "Which sensors answer?" search
+ctl search
+step "What the sensor reports about itself" info
+ctl info
+step "The first bytes of its 1400-byte parameter block" params get --hex
+ctl params get --hex | head -n 4
+step "One parameter group" params get --group laser --hex
+ctl params get --group laser --hex
+step "Profiles for one second" stream --duration 1 --out "$out/profiles.csv"
+ctl stream --duration 1 --out "$out/profiles.csv"
+echo "$(($(wc -l <"$out/profiles.csv") - 1)) points written to $out/profiles.csv"
+step "One profile drawn" plot --out "$out/profile.svg"
+ctl plot --out "$out/profile.svg"
+step "The camera image" image --out "$out/image.png"
+ctl image --out "$out/image.png"
+head -c 60000 /dev/urandom >"$scratch/firmware.bin"  # any bytes: the sensor checks what it got
+step "A firmware update, verified by checksum and committed" firmware upload firmware.bin --commit
+ctl firmware upload "$scratch/firmware.bin" --commit
+step "The sensor's log" log
+ctl log
+
+printf '\nThe pictures are in %s: profile.svg and image.png (and profiles.csv).\n' "$out"

@@ -192,7 +192,7 @@ void add_data_commands(CLI::App& app, command_registry& registry) {
     registry.add(s, [stream] { run_stream(*stream); });
 
     auto plot = std::make_shared<plot_options>();
-    CLI::App* p = app.add_subcommand("plot", "Capture one profile and draw it (X across, Z up, in mm)");
+    CLI::App* p = app.add_subcommand("plot", "Capture one profile and draw it (X across, Z growing downward away from the sensor, in mm)");
     add_selector_options(*p, plot->sensor);
     p->add_option("--out", plot->out, "The picture: NAME.svg or NAME.png")->required();
     p->add_option("--wait", plot->wait, "Seconds to wait for a profile")->check(CLI::PositiveNumber)->capture_default_str();
