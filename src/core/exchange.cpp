@@ -66,9 +66,9 @@ bool receive_reply(vorex_net::handle socket, std::uint8_t* header_out, int limit
     return false;
 }
 
-void send_acknowledgement(vorex_net::handle socket, std::uint8_t* header, vorex_net::endpoint to) {
+bool send_acknowledgement(vorex_net::handle socket, std::uint8_t* header, vorex_net::endpoint to) {
     vorex_wire::make_acknowledgement(header);
-    send_packet(socket, header, to, 0, nullptr);
+    return send_packet(socket, header, to, 0, nullptr);
 }
 
 service_link link_of(vorex& session) { return vorex_session_access::link(session); }

@@ -40,8 +40,9 @@ bool receive_reply(vorex_net::handle socket, std::uint8_t* header_out, int limit
                    void* payload_out, const vorex_net::endpoint* resend_to);
 
 // Turns the 14 header bytes into their acknowledgement in place and sends
-// them without payload. The outcome of the send is not reported.
-void send_acknowledgement(vorex_net::handle socket, std::uint8_t* header, vorex_net::endpoint to);
+// them without payload. True when all 14 bytes went out; most callers
+// ignore it, as a lost acknowledgement changes no result.
+bool send_acknowledgement(vorex_net::handle socket, std::uint8_t* header, vorex_net::endpoint to);
 
 // When a session's message counter advances during an exchange.
 enum class count_rule { on_send, on_reply, never };

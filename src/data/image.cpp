@@ -27,14 +27,6 @@ bool send_request(const service_link& link) {
     return true;
 }
 
-// The acknowledgement of completion is the only one whose sending decides
-// the result, so it is sent here rather than by send_acknowledgement, which
-// does not report.
-bool acknowledge_completion(const service_link& link, std::uint8_t* header) {
-    vorex_wire::make_acknowledgement(header);
-    return vorex_core::send_packet(link.socket, header, link.sensor, 0, nullptr);
-}
-
 std::int32_t image_packet_size(const vorex& session) {
     const std::uint8_t* record = vorex_session_access::record(session);
     return static_cast<std::int32_t>(vorex_wire::load_u32_le(record + vorex_wire::device::at_image_packet_size));
@@ -69,7 +61,8 @@ bool vorex::get_image(unsigned char* image) {
             vorex_core::send_acknowledgement(link.socket, in, link.sensor);
             break;
         case vorex_data::image_step::complete:
-            return acknowledge_completion(link, in);
+            // The only acknowledgement whose sending decides the result.
+            return vorex_core::send_acknowledgement(link.socket, in, link.sensor);
         }
     }
 }
