@@ -55,9 +55,9 @@ private:
 };
 
 // Bytes that differ from chunk to chunk and from position to position.
-inline bytes firmware_pattern(std::size_t size, std::uint32_t seed = 7) {
+inline bytes firmware_pattern(std::size_t size, std::uint32_t start = 7) {
     bytes out(size);
-    std::uint32_t x = seed * 2654435761u + 1;
+    std::uint32_t x = start * 2654435761u + 1;
     for (std::uint8_t& b : out) {
         x = x * 1103515245u + 12345u;
         b = static_cast<std::uint8_t>(x >> 16);

@@ -64,9 +64,9 @@ inline bytes block_of(const vorex_user_params_t& p) {
 inline void set_block(vorex_user_params_t& p, const bytes& b) { std::memcpy(&p, b.data(), sizeof p); }
 
 // A run of bytes that differs from its neighbours and from other seeds.
-inline bytes pattern(std::size_t n, std::uint8_t seed) {
+inline bytes pattern(std::size_t n, std::uint8_t salt) {
     bytes b(n);
-    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 13 + seed);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 13 + salt);
     return b;
 }
 

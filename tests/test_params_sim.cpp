@@ -70,16 +70,22 @@ protected:
                          std::ios::binary);
         return bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
+    // Writes the sensor's block back inverted and flushes it; returns what
+    // the sensor should now hold and have stored.
+    bytes write_and_flush_inverted_block() {
+        vorex_user_params_t block;
+        EXPECT_TRUE(session->read_params(&block));
+        const bytes flushed = inverted(block_of(block), 0, static_cast<int>(block_size));
+        set_block(block, flushed);
+        EXPECT_TRUE(session->write_params(&block));
+        EXPECT_TRUE(session->flush_params());
+        return flushed;
+    }
 };
 
 TEST_F(persisted_sim_test, flushed_block_survives_a_restart_and_unflushed_changes_do_not) {
     ASSERT_FALSE(path.empty());
-    vorex_user_params_t block;
-    ASSERT_TRUE(session->read_params(&block));
-    const bytes flushed = inverted(block_of(block), 0, static_cast<int>(block_size));
-    set_block(block, flushed);
-    ASSERT_TRUE(session->write_params(&block));
-    ASSERT_TRUE(session->flush_params());
+    const bytes flushed = write_and_flush_inverted_block();
     EXPECT_EQ(stored_file(), flushed);
 
     vorex_sensor_params_t later;
@@ -94,12 +100,7 @@ TEST_F(persisted_sim_test, flushed_block_survives_a_restart_and_unflushed_change
 
 TEST_F(persisted_sim_test, reboot_brings_back_the_flushed_block) {
     ASSERT_FALSE(path.empty());
-    vorex_user_params_t block;
-    ASSERT_TRUE(session->read_params(&block));
-    const bytes flushed = inverted(block_of(block), 0, static_cast<int>(block_size));
-    set_block(block, flushed);
-    ASSERT_TRUE(session->write_params(&block));
-    ASSERT_TRUE(session->flush_params());
+    const bytes flushed = write_and_flush_inverted_block();
 
     vorex_inputs_params_t unflushed;
     std::memset(&unflushed, 0x24, sizeof unflushed);
