@@ -26,13 +26,10 @@ bool send_packet(vorex_net::handle socket, const std::uint8_t* header, vorex_net
                  const void* payload) {
     std::uint8_t* out = send_buffer();
     std::memmove(out, header, vorex_wire::header_size);
-    int length = 0;
-    if (payload_length > 0 && payload) {
-        std::memmove(out + vorex_wire::header_size, payload, static_cast<std::size_t>(payload_length));
-        length = payload_length;
-    } else if (payload_length > 0) {
-        length = payload_length;  // already behind the header
-    }
+    // Without a payload pointer the payload already lies behind the header.
+    const int length = payload_length > 0 ? payload_length : 0;
+    if (length > 0 && payload)
+        std::memmove(out + vorex_wire::header_size, payload, static_cast<std::size_t>(length));
     int total = static_cast<int>(vorex_wire::header_size) + length;
     return vorex_net::send_to(socket, out, static_cast<std::size_t>(total), to) == total;
 }
