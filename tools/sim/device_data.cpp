@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "data/image_assembly.h"
 #include "sim/device_model.h"
 
 namespace vorex_sim {
@@ -14,9 +15,6 @@ namespace {
 constexpr std::uint8_t image_command = 0x10;
 constexpr std::uint8_t flags_asking = 0x1C;      // type 1, ack_required, bit 2
 constexpr std::uint8_t flags_not_asking = 0x14;  // type 1, bit 2
-// The largest datagram payload the host's 32 KiB receive buffer holds.
-constexpr std::int32_t largest_payload = 32754;
-constexpr std::size_t offset_size = 4;
 
 // A horizontal gradient from 0 at the left edge to 255 at the right; inside
 // a disc of radius 120 around the centre (324, 244) the gradient runs the
@@ -70,9 +68,10 @@ std::vector<reply> device_model::handle_image(const header& h, const bytes&) {
 // first chunk for the answer and copies nothing from it; so that chunk goes
 // out at once together with the next one, which asks.
 std::vector<reply> device_model::next_image_datagrams() {
-    const std::int32_t packet = config_.image_packet_size;
+    // Exactly what one receive of the host takes, by the host's own rule.
     const std::size_t chunk_size =
-        static_cast<std::size_t>(packet <= 0 ? largest_payload : std::min(packet, largest_payload)) - offset_size;
+        vorex_data::image_receive_size(config_.image_packet_size) - vorex_data::chunk_header_size;
+    constexpr std::size_t offset_size = vorex_data::chunk_header_size - header_size;
     const bytes& image = synthetic_image();
     std::vector<reply> out;
     while (image_transfer_.next_offset < image_size) {

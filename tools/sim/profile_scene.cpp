@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "data/profile_decode.h"
 #include "sim/sensor_sim.h"
 
 namespace vorex_sim {
@@ -12,9 +13,6 @@ namespace {
 
 constexpr double pi = 3.14159265358979323846;
 constexpr double plane_tilt = 0.02;  // mm of distance per mm of X
-
-bool pair_type(int data_type) { return data_type == 17 || data_type == 19; }
-int point_count(int data_type) { return data_type == 16 || data_type == 17 ? 648 : 1296; }
 
 std::uint16_t to_counts(double value, double per_count) {
     return static_cast<std::uint16_t>(std::lround(value / per_count));
@@ -49,21 +47,25 @@ double point_x(int index, int count) {
 // One datagram of the scene as the sensor would send it. Pair types carry X
 // and Z in their own scales; the single-value types carry only the
 // distance and leave X to the point index.
+// The layout (point count, pairs or single values, size) is the one the
+// library decodes, so the two cannot drift apart.
 bytes make_profile(int data_type, std::uint32_t sequence) {
-    const bool pairs = pair_type(data_type);
-    const int points = point_count(data_type);
+    using namespace vorex_data;
+    const profile_layout& layout = *layout_of(data_type);
+    const bool pairs = layout.pairs;
+    const int points = layout.points;
     const std::size_t sample_size = pairs ? 4 : 2;
-    bytes out(64 + static_cast<std::size_t>(points) * sample_size, 0);
-    out[0] = static_cast<std::uint8_t>(data_type);
+    bytes out(layout.size, 0);
+    out[at_data_type] = static_cast<std::uint8_t>(data_type);
     vorex_wire::store_u32_le(&out[at_sequence], sequence);
-    vorex_wire::store_u16_le(&out[28], pairs ? pair_z_scale : 1);
-    vorex_wire::store_u16_le(&out[30], pairs ? pair_x_scale : 1);
-    vorex_wire::store_u16_le(&out[32], pairs ? pair_divisor : single_divisor);
+    vorex_wire::store_u16_le(&out[at_z_scale], pairs ? pair_z_scale : 1);
+    vorex_wire::store_u16_le(&out[at_x_scale], pairs ? pair_x_scale : 1);
+    vorex_wire::store_u16_le(&out[at_scale_divisor], pairs ? pair_divisor : single_divisor);
 
     const double x_per_count = static_cast<double>(pair_x_scale) / pair_divisor;
     const double z_per_count = pairs ? static_cast<double>(pair_z_scale) / pair_divisor : 1.0 / single_divisor;
     for (int i = 0; i < points; ++i) {
-        std::uint8_t* s = &out[64 + static_cast<std::size_t>(i) * sample_size];
+        std::uint8_t* s = &out[profile_header_size + static_cast<std::size_t>(i) * sample_size];
         const double x = point_x(i, points);
         const std::uint16_t z = scene_measured(i, x, sequence) ? to_counts(scene_distance(x, sequence), z_per_count) : 0;
         if (pairs) {
