@@ -34,32 +34,6 @@ private:
     void (*previous_)(int);
 };
 
-// A status line redrawn in place on a terminal; cleared on the way out so
-// an error message starts on a clean line.
-class live_line {
-public:
-    live_line() : live_(is_terminal(stderr)) {}
-    ~live_line() { clear(); }
-    live_line(const live_line&) = delete;
-    live_line& operator=(const live_line&) = delete;
-
-    void show(const std::string& text, bool now = false) {
-        if (!live_ || (!now && clock::now() - last_ < status_period)) return;
-        std::fprintf(stderr, "\r%s\x1b[K", text.c_str());
-        last_ = clock::now();
-        drawn_ = true;
-    }
-    void clear() {
-        if (drawn_) std::fputs("\r\x1b[K", stderr);
-        drawn_ = false;
-    }
-
-private:
-    bool live_;
-    bool drawn_ = false;
-    clock::time_point last_{};
-};
-
 double seconds_since(clock::time_point t) { return std::chrono::duration<double>(clock::now() - t).count(); }
 
 // One try at the next profile (at most one receive timeout); a datagram
@@ -85,7 +59,7 @@ void run_stream(const stream_options& o) {
     const auto sensor = open_sensor(o.sensor.resolve());
     output_file out(o.out);
     interrupt_scope interrupt;
-    live_line status_line;
+    live_line status_line(status_period, live_line::at_end::clear);
     if (format == profile_format::csv) out.write(profile_csv_heading());
 
     vorex_profile profile;

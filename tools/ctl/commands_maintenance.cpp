@@ -23,30 +23,19 @@ void commit_firmware(vorex& sensor) {
 }
 
 // The upload's progress bar, redrawn on a terminal at most ten times a
-// second and once more when every byte is through.
+// second and once more when every byte is through; it stays on screen.
 class upload_bar {
 public:
-    upload_bar() : live_(is_terminal(stderr)), start_(clock::now()) {}
-    ~upload_bar() {
-        if (drawn_) std::fputs("\n", stderr);
-    }
-    upload_bar(const upload_bar&) = delete;
-    upload_bar& operator=(const upload_bar&) = delete;
+    upload_bar() : start_(clock::now()) {}
 
     void update(std::uint64_t done, std::uint64_t total) {
-        const auto now = clock::now();
-        if (!live_ || (done < total && now - last_ < std::chrono::milliseconds(100))) return;
-        const double seconds = std::chrono::duration<double>(now - start_).count();
-        std::fprintf(stderr, "\r%s\x1b[K", progress_line(done, total, seconds).c_str());
-        last_ = now;
-        drawn_ = true;
+        const double seconds = std::chrono::duration<double>(clock::now() - start_).count();
+        line_.show(progress_line(done, total, seconds), done >= total);
     }
 
 private:
-    bool live_;
-    bool drawn_ = false;
     clock::time_point start_;
-    clock::time_point last_{};
+    live_line line_{std::chrono::milliseconds(100), live_line::at_end::keep};
 };
 
 struct upload_options {

@@ -81,6 +81,27 @@ std::function<void()> command_registry::chosen() const {
 
 bool is_terminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
 
+live_line::live_line(std::chrono::milliseconds period, at_end end)
+    : live_(is_terminal(stderr)), period_(period), end_(end) {}
+
+live_line::~live_line() {
+    if (end_ == at_end::clear) clear();
+    else if (drawn_) std::fputs("\n", stderr);
+}
+
+void live_line::show(const std::string& text, bool now) {
+    const auto t = std::chrono::steady_clock::now();
+    if (!live_ || (!now && t - last_ < period_)) return;
+    std::fprintf(stderr, "\r%s\x1b[K", text.c_str());
+    last_ = t;
+    drawn_ = true;
+}
+
+void live_line::clear() {
+    if (drawn_) std::fputs("\r\x1b[K", stderr);
+    drawn_ = false;
+}
+
 output_file::output_file(const std::string& path)
     : name_(path.empty() || path == "-" ? "standard output" : path),
       file_(path.empty() || path == "-" ? stdout : std::fopen(path.c_str(), "wb")) {

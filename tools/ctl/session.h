@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -69,6 +70,29 @@ private:
 
 // True when the stream is a terminal (live status lines go there only).
 bool is_terminal(std::FILE* stream);
+
+// A line on stderr redrawn in place while a command works, only when stderr
+// is a terminal, and at most once a `period` unless asked to draw now. On
+// the way out it is either cleared, so a message starts on a clean line, or
+// kept and ended with a newline.
+class live_line {
+public:
+    enum class at_end { clear, keep };
+    live_line(std::chrono::milliseconds period, at_end end);
+    ~live_line();
+    live_line(const live_line&) = delete;
+    live_line& operator=(const live_line&) = delete;
+
+    void show(const std::string& text, bool now = false);
+    void clear();
+
+private:
+    bool live_;
+    std::chrono::milliseconds period_;
+    at_end end_;
+    bool drawn_ = false;
+    std::chrono::steady_clock::time_point last_{};
+};
 
 // Where a command's output goes: the file `path` (created or replaced), or
 // standard output when the path is empty or "-".
