@@ -17,10 +17,10 @@ constexpr std::size_t profile_header_size = sizeof(vorex_profile_header_t);
 constexpr std::size_t max_profile_datagram = 5248;
 
 // Byte offsets inside the profile header.
-constexpr std::size_t at_data_type = 0;
-constexpr std::size_t at_z_scale = 28;
-constexpr std::size_t at_x_scale = 30;
-constexpr std::size_t at_scale_divisor = 32;
+constexpr std::size_t at_data_type = offsetof(vorex_profile_header_t, data_type);
+constexpr std::size_t at_z_scale = offsetof(vorex_profile_header_t, z_scale);
+constexpr std::size_t at_x_scale = offsetof(vorex_profile_header_t, x_scale);
+constexpr std::size_t at_scale_divisor = offsetof(vorex_profile_header_t, scale_divisor);
 
 // What a data type means on the wire.
 struct profile_layout {
