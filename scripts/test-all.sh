@@ -2,7 +2,8 @@
 # Installs what is missing, builds the 64-bit and the 32-bit library with
 # their tests, and runs the whole suite in both, under ASan+UBSan, and the
 # concurrency tests under ThreadSanitizer. Needs root: discovery tests make
-# private network namespaces. Ends with one summary line.
+# private network namespaces. Prints each stage's duration and ends with one
+# summary line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh || exit 1
@@ -13,33 +14,57 @@ failed=0
 status=0
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
+started=$SECONDS
 
-run_preset() {
+# Runs one named stage and prints how long it took.
+stage() {
+  local name=$1 t0=$SECONDS
+  shift
+  echo "=== $name"
+  "$@"
+  echo "=== $name: $((SECONDS - t0)) s"
+}
+
+# Adds a stage's test counts to the totals; any failure fails the run.
+count() {
+  passed=$((passed + $1))
+  failed=$((failed + $2))
+  [ "$2" -eq 0 ] || status=1
+}
+
+build_preset() {
   local preset=$1
-  echo "=== $preset: configure and build"
   if ! cmake --preset "$preset" >"$logs/$preset.configure" 2>&1; then
-    cat "$logs/$preset.configure"; status=1; return
+    cat "$logs/$preset.configure"; status=1; return 1
   fi
   if ! cmake --build --preset "$preset" -j"$jobs" >"$logs/$preset.build" 2>&1; then
-    tail -n 60 "$logs/$preset.build"; status=1; return
+    tail -n 60 "$logs/$preset.build"; status=1; return 1
   fi
-  echo "=== $preset: test"
-  timeout 1800 ctest --preset "$preset" -j"$jobs" 2>&1 | tee "$logs/$preset.test" | grep -E "^ *[0-9]+/[0-9]+ Test .*(Failed|Timeout|Exception)|tests passed|Total Test time|^\s+[0-9]+ - " || true
+}
+
+# Runs a configured preset's tests and counts them from ctest's summary.
+test_preset() {
+  local preset=$1
+  shift
+  timeout 1800 ctest --preset "$preset" -j"$jobs" "$@" 2>&1 | tee "$logs/$preset.test" | grep -E "^ *[0-9]+/[0-9]+ Test .*(Failed|Timeout|Exception)|tests passed|Total Test time|^\s+[0-9]+ - " || true
   local line total bad
   line=$(grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "$logs/$preset.test" | tail -n 1)
   if [ -z "$line" ]; then
-    echo "=== $preset: no test summary"; tail -n 40 "$logs/$preset.test"; status=1; return
+    echo "$preset: no test summary"; tail -n 40 "$logs/$preset.test"; status=1; return 1
   fi
   bad=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
   total=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$line")
-  passed=$((passed + total - bad))
-  failed=$((failed + bad))
-  [ "$bad" -eq 0 ] || status=1
+  count $((total - bad)) "$bad"
+}
+
+run_preset() {
+  build_preset "$1" && test_preset "$1"
 }
 
 for preset in vorex vorexd asan tsan; do
-  run_preset "$preset"
+  stage "$preset" run_preset "$preset"
 done
 
-echo "all builds: $passed passed, $failed failed"
+echo "=== all stages: $((SECONDS - started)) s"
+echo "total: $passed passed, $failed failed"
 exit $status
