@@ -64,5 +64,10 @@ step "A firmware update, verified by checksum and committed" firmware upload fir
 ctl firmware upload "$scratch/firmware.bin" --commit
 step "The sensor's log" log
 ctl log
+step "Three seconds of its traffic, recorded" record --out capture.pcap --duration 3 --service
+ctl record --out "$out/capture.pcap" --duration 3 --service
 
-printf '\nThe pictures are in %s: profile.svg and image.png (and profiles.csv).\n' "$out"
+printf '\nReplay it:      vorex-sim --replay %s --loop\n' "$out/capture.pcap"
+printf 'Wireshark:      tshark -X lua_script:tools/wireshark/vorex.lua -r %s\n' "$out/capture.pcap"
+
+printf '\nThe pictures are in %s: profile.svg and image.png (and profiles.csv, capture.pcap).\n' "$out"
