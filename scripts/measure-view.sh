@@ -7,7 +7,9 @@
 # (zero means no profile was lost at the host). Needs root and a build of
 # the vorex preset.
 # Usage: scripts/measure-view.sh [SECONDS] [RATE] [TYPE]
-# With NO_VIEWER=1, only the stream runs: the floor to compare with.
+# With NO_VIEWER=1, only the stream runs: the floor to compare with. With
+# NO_STREAM=1, only the viewer and its browser: the drops are then the
+# viewer's own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
@@ -70,13 +72,17 @@ hz=$(getconf CLK_TCK)
 drops0=$(udp); reasm0=$(reasm); view0=$(ticks "$view"); browser0=$(ticks "$browser")
 received() { [ "$viewer" = yes ] && in_host curl -s http://127.0.0.1:8648/figures | sed -E 's/.*"received":([0-9]+).*/\1/' || echo 0; }
 received0=$(received) # -s http://127.0.0.1:8648/figures | sed -E 's/.*"received":([0-9]+).*/\1/')
-in_host "$bin/ctl/vorexctl" stream --serial 1002 --duration "$seconds" --out /dev/null 2>"$scratch/stream.log"
+if [ "${NO_STREAM:-0}" = 1 ]; then
+  sleep "$seconds"; echo "not run" >"$scratch/stream.log"
+else
+  in_host "$bin/ctl/vorexctl" stream --serial 1002 --duration "$seconds" --out /dev/null 2>"$scratch/stream.log"
+fi
 received1=$(received) # -s http://127.0.0.1:8648/figures | sed -E 's/.*"received":([0-9]+).*/\1/')
 drops1=$(udp); reasm1=$(reasm); view1=$(ticks "$view"); browser1=$(ticks "$browser")
 
 echo "over $seconds s at $rate profiles/s of type $type per sensor, viewer: $viewer"
-awk -v a="$view0" -v b="$view1" -v hz="$hz" -v s="$seconds" 'BEGIN { printf "  vorexctl view CPU: %.1f%% of one core\n", 100 * (b - a) / hz / s }'
-awk -v a="$browser0" -v b="$browser1" -v hz="$hz" -v s="$seconds" 'BEGIN { printf "  chromium (all its processes) CPU: %.1f%% of one core\n", 100 * (b - a) / hz / s }'
+[ "$viewer" = yes ] && awk -v a="$view0" -v b="$view1" -v hz="$hz" -v s="$seconds" 'BEGIN { printf "  vorexctl view CPU: %.1f%% of one core\n", 100 * (b - a) / hz / s }'
+[ "$viewer" = yes ] && awk -v a="$browser0" -v b="$browser1" -v hz="$hz" -v s="$seconds" 'BEGIN { printf "  chromium (all its processes) CPU: %.1f%% of one core\n", 100 * (b - a) / hz / s }'
 echo "  viewer received $((received1 - received0)) profiles meanwhile"
 echo "  stream: $(tr '\r' '\n' <"$scratch/stream.log" | tail -n 1)"
 echo "  host UDP receive-buffer drops: $((drops1 - drops0)), IP reassembly failures: $((reasm1 - reasm0))"
