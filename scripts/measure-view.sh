@@ -12,6 +12,7 @@
 # viewer's own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/netns-pair.sh
 seconds=${1:-20}
 rate=${2:-2000}
 type=${3:-19}
@@ -23,22 +24,12 @@ pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
   for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  ip netns del "$host" 2>/dev/null || true
-  ip netns del "$sensor" 2>/dev/null || true
+  netns_pair_remove "$host" "$sensor"
   rm -rf "$scratch"
 }
 trap cleanup EXIT
 
-ip netns add "$host"
-ip netns add "$sensor"
-ip link add vm-host netns "$host" type veth peer name vm-sensor netns "$sensor"
-ip -n "$host" link set lo up
-ip -n "$sensor" link set lo up
-ip -n "$host" addr add 198.18.0.1/24 brd + dev vm-host
-ip -n "$sensor" addr add 198.18.0.50/24 brd + dev vm-sensor
-ip -n "$sensor" addr add 198.18.0.51/24 brd + dev vm-sensor
-ip -n "$host" link set vm-host up
-ip -n "$sensor" link set vm-sensor up
+netns_pair "$host" "$sensor" vm-host vm-sensor 198.18.0.51
 sleep 0.5
 in_host() { ip netns exec "$host" "$@"; }
 
