@@ -12,7 +12,7 @@ packages=(
   pkg-config dpkg-dev file                   # packaging checks
   clang libclang-rt-14-dev                   # fuzzers
   libcpp-httplib-dev nlohmann-json3-dev      # vorexctl view
-  libpcap-dev tshark                         # vorexctl record, vorex-sim --replay, the dissector's tests
+  libpcap-dev tshark tcpdump                 # vorexctl record, vorex-sim --replay, the dissector's tests
   chromium chromium-driver python3-pil curl  # the viewer's browser tests, scripts/measure-view.sh
 )
 

@@ -278,8 +278,11 @@ def case_replay(net, scratch):
 
     rec = net.run(args.vorexctl, "record", "--out", recording, "--count", "80", text=True)
     check(rec.returncode == 0, "record: " + rec.stderr)
-    check(re.match(r".*: \d+ packets \(80 profiles\) from sensor 4242 on vt-host", rec.stdout) is not None,
-          "record reports its count: " + rec.stdout)
+    m = re.match(r".*: (\d+) packets \(80 profiles\) from sensor 4242 on vt-host", rec.stdout)
+    check(m is not None, "record reports its count: " + rec.stdout)
+    dump = subprocess.run(["tcpdump", "-n", "-r", recording], capture_output=True, text=True)
+    check(dump.returncode == 0 and m and len(dump.stdout.splitlines()) == int(m.group(1)),
+          f"tcpdump reads every packet recorded ({len(dump.stdout.splitlines())}): {dump.stderr[-200:]}")
     net.close()
     recorded = udp_payloads(recording, DATA_PORT)
     check(len(recorded) == 80, f"80 profile datagrams recorded whole ({len(recorded)})")
