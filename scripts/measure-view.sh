@@ -62,13 +62,14 @@ hz=$(getconf CLK_TCK)
 
 drops0=$(udp); reasm0=$(reasm); view0=$(ticks "$view"); browser0=$(ticks "$browser")
 received() { [ "$viewer" = yes ] && in_host curl -s http://127.0.0.1:8648/figures | sed -E 's/.*"received":([0-9]+).*/\1/' || echo 0; }
-received0=$(received) # -s http://127.0.0.1:8648/figures | sed -E 's/.*"received":([0-9]+).*/\1/')
+received0=$(received)
 if [ "${NO_STREAM:-0}" = 1 ]; then
   sleep "$seconds"; echo "not run" >"$scratch/stream.log"
 else
-  in_host "$bin/ctl/vorexctl" stream --serial 1002 --duration "$seconds" --out /dev/null 2>"$scratch/stream.log"
+  TIMEFORMAT="  stream CPU: %U s user, %S s system over %R s"
+  time in_host "$bin/ctl/vorexctl" stream --serial 1002 --duration "$seconds" --out /dev/null 2>"$scratch/stream.log"
 fi
-received1=$(received) # -s http://127.0.0.1:8648/figures | sed -E 's/.*"received":([0-9]+).*/\1/')
+received1=$(received)
 drops1=$(udp); reasm1=$(reasm); view1=$(ticks "$view"); browser1=$(ticks "$browser")
 
 echo "over $seconds s at $rate profiles/s of type $type per sensor, viewer: $viewer"
