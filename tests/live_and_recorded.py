@@ -237,6 +237,24 @@ def case_browser(net, scratch):
             "return [c.width, c.height, out];")
         check(grey[0] == 648 and grey[1] == 488, f"the image is 648 x 488 ({grey[0]} x {grey[1]})")
         check(bytes(grey[2]) == truth, "the page's image is the simulator's, pixel for pixel")
+
+        # Clients that ask and vanish hold nothing up; a second page
+        # watches beside the first.
+        port = int(m.group(1))
+        for _ in range(20):
+            with socket.create_connection(("127.0.0.1", port)) as gone:
+                gone.sendall(b"GET /profile?after=0 HTTP/1.1\r\nHost: x\r\n\r\n")
+        first_page = browser.s("GET", "/window")
+        browser.s("POST", "/window/new", {"type": "tab"})
+        second_page = next(h for h in browser.s("GET", "/window/handles") if h != first_page)
+        browser.s("POST", "/window", {"handle": second_page})
+        browser.s("POST", "/url", {"url": url})
+        check(browser.wait_for("return (+document.body.dataset.drawn || 0) >= 10;") is not None,
+              "a second page draws profiles too")
+        browser.s("POST", "/window", {"handle": first_page})
+        before = browser.script("return +document.body.dataset.drawn;")
+        check(browser.wait_for(f"return +document.body.dataset.drawn >= {before} + 10;") is not None,
+              "the first page goes on drawing")
     finally:
         browser.quit()
     status, out = stop(view)
@@ -269,7 +287,7 @@ def decode_points(datagram):
 def case_replay(net, scratch):
     recording = os.path.join(scratch, "recorded.pcap")
     # Without capture privilege: one clear line and status 1.
-    start_sim(net, "--rate", "100", "--serial", "4242", "--data-port", str(DATA_PORT))
+    start_sim(net, "--rate", "50", "--serial", "4242", "--data-port", str(DATA_PORT))
     unprivileged = net.run("setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", args.vorexctl,
                            "record", "--out", os.path.join(scratch, "denied.pcap"), "--count", "1", text=True)
     check(unprivileged.returncode == 1, f"record without privilege exits with 1 ({unprivileged.returncode})")
@@ -288,7 +306,7 @@ def case_replay(net, scratch):
     check(len(recorded) == 80, f"80 profile datagrams recorded whole ({len(recorded)})")
     check(len({bytes(r[64:]) for r in recorded}) == len(recorded), "the recorded profiles differ from one another")
 
-    # The replaying sensor is told nothing (at twice the speed, 200 a
+    # The replaying sensor is told nothing (at twice the speed, 100 a
     # second, well within what stream takes on a busy machine): serial and data port come from
     # the recording's discovery reply.
     replay = net.start(args.sim, "--replay", recording, "--loop", "--speed", "2", sensor=True, stdout=subprocess.PIPE,
