@@ -201,7 +201,7 @@ def case_browser(net, scratch):
     driver_port = 9515  # a fixed port is safe inside the private namespace
     net.start("/usr/bin/chromedriver", f"--port={driver_port}", stdout=subprocess.DEVNULL,
               stderr=subprocess.DEVNULL)
-    for _ in range(100):
+    for _ in range(300):
         if http_status("GET", f"http://127.0.0.1:{driver_port}/status") == 200:
             break
         time.sleep(0.1)
