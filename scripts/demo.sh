@@ -5,6 +5,7 @@
 # Usage: scripts/demo.sh [OUTPUT_DIR]   (default: ./demo-output)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/netns-pair.sh
 out=$(realpath -m "${1:-demo-output}")
 scripts/setup-debian.sh
 echo "building vorex, vorex-sim and vorexctl ..."
@@ -18,23 +19,14 @@ sim_pid=
 scratch=$(mktemp -d)
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-  ip netns del "$host" 2>/dev/null || true
-  ip netns del "$sensor" 2>/dev/null || true
+  netns_pair_remove "$host" "$sensor"
   rm -rf "$scratch"
 }
 trap cleanup EXIT
 
 # Two namespaces joined by a link: the host at 198.18.0.1, the sensor at
 # 198.18.0.50. Discovery broadcasts stay on this link.
-ip netns add "$host"
-ip netns add "$sensor"
-ip link add vx-host netns "$host" type veth peer name vx-sensor netns "$sensor"
-ip -n "$host" link set lo up
-ip -n "$sensor" link set lo up
-ip -n "$host" addr add 198.18.0.1/24 brd + dev vx-host
-ip -n "$sensor" addr add 198.18.0.50/24 brd + dev vx-sensor
-ip -n "$host" link set vx-host up
-ip -n "$sensor" link set vx-sensor up
+netns_pair "$host" "$sensor" vx-host vx-sensor
 
 ip netns exec "$sensor" build/vorex/tools/vorex-sim --ip 198.18.0.50 --mask 255.255.255.0 \
   --state "$scratch" --commit-delay 1500 >"$scratch/sim.log" 2>&1 &
@@ -64,5 +56,10 @@ step "A firmware update, verified by checksum and committed" firmware upload fir
 ctl firmware upload "$scratch/firmware.bin" --commit
 step "The sensor's log" log
 ctl log
+step "Three seconds of its traffic, recorded" record --out capture.pcap --duration 3 --service
+ctl record --out "$out/capture.pcap" --duration 3 --service
 
-printf '\nThe pictures are in %s: profile.svg and image.png (and profiles.csv).\n' "$out"
+printf '\nReplay it:      vorex-sim --replay %s --loop\n' "$out/capture.pcap"
+printf 'Wireshark:      tshark -X lua_script:tools/wireshark/vorex.lua -r %s\n' "$out/capture.pcap"
+
+printf '\nThe pictures are in %s: profile.svg and image.png (and profiles.csv, capture.pcap).\n' "$out"

@@ -11,6 +11,9 @@ packages=(
   iproute2 util-linux                        # private network namespaces
   pkg-config dpkg-dev file                   # packaging checks
   clang libclang-rt-14-dev                   # fuzzers
+  libcpp-httplib-dev nlohmann-json3-dev      # vorexctl view
+  libpcap-dev tshark tcpdump                 # vorexctl record, vorex-sim --replay, the dissector's tests
+  chromium chromium-driver python3-pil curl  # the viewer's browser tests, scripts/measure-view.sh
 )
 
 missing=()

@@ -52,6 +52,8 @@ int main(int argc, char** argv) {
     add_data_commands(app, registry);
     add_params_commands(app, registry);
     add_maintenance_commands(app, registry);
+    add_view_command(app, registry);
+    add_record_command(app, registry);
 
     try {
         app.parse(argc, argv);

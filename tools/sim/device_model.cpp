@@ -12,8 +12,9 @@ vorex_device_info_t device_model::record() const {
     vorex_device_info_t info{};
     auto* r = reinterpret_cast<std::uint8_t*>(&info);
     // A readable model name in the opaque head, as a real sensor reports
-    // its type there.
-    std::memcpy(r, "VOREX-SIM LP-648", 16);
+    // its type there; a replayed sensor reports its recorded record.
+    if (config_.base_record.size() == sizeof info) std::memcpy(r, config_.base_record.data(), sizeof info);
+    else std::memcpy(r, "VOREX-SIM LP-648", 16);
     store_u32_le(r + device::at_serial, config_.serial);
     std::memcpy(r + device::at_ip_address, &config_.ip_address, 4);
     std::memcpy(r + device::at_subnet_mask, &config_.subnet_mask, 4);

@@ -28,6 +28,7 @@ struct device_config {
     std::array<std::uint8_t, 6> mac{{0x02, 0x56, 0x58, 0x00, 0x00, 0x01}};
     std::int32_t image_packet_size = 1400;
     std::string state_dir;                   // where flushed parameters persist; empty: nowhere
+    std::vector<std::uint8_t> base_record;   // a recorded 524-byte device record to report; empty: the simulator's own
     std::chrono::milliseconds commit_delay{300};
 };
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/state.h"
+#include "sim/replay.h"
 #include "sim/sensor_sim.h"
 
 namespace {
@@ -42,12 +43,14 @@ int main(int argc, char** argv) {
     std::uint32_t serial = 1001;
     int data_port = 50020, service_port = 50030, image_packet_size = 1400, data_type = 19, commit_delay_ms = 3000;
     double rate = 200.0;
-    bool no_discovery = false, no_stream = false;
+    bool no_discovery = false, no_stream = false, loop = false;
+    std::string replay_file;
+    double speed = 1.0;
     app.add_option("-n,--sensors", count, "Number of simulated sensors")->check(CLI::Range(1, 16));
-    app.add_option("--ip", ip, "Address of the first sensor (the others follow it); must be local")->capture_default_str();
+    CLI::Option* ip_given = app.add_option("--ip", ip, "Address of the first sensor (the others follow it); must be local")->capture_default_str();
     app.add_option("--mask", mask, "Subnet mask the sensors report")->capture_default_str();
     app.add_option("--serial", serial, "Serial of the first sensor (the others follow it)")->capture_default_str();
-    app.add_option("--service-port", service_port, "Service port of the first sensor (0: any free port)")->capture_default_str();
+    CLI::Option* service_port_given = app.add_option("--service-port", service_port, "Service port of the first sensor (0: any free port)")->capture_default_str();
     app.add_option("--data-port", data_port, "Host port profiles go to (each further sensor +1)")->capture_default_str();
     app.add_option("--image-packet-size", image_packet_size, "Image bytes per datagram (0: 32754)")->capture_default_str();
     app.add_option("--state", state_dir, "Directory where flushed parameters persist across restarts")
@@ -58,7 +61,22 @@ int main(int argc, char** argv) {
     app.add_option("--commit-delay", commit_delay_ms, "Milliseconds a firmware commit takes")->capture_default_str();
     app.add_flag("--no-discovery", no_discovery, "Do not answer discovery on port 50011");
     app.add_flag("--no-stream", no_stream, "Do not stream profiles");
+    app.add_option("--replay", replay_file, "Stream the profiles of this pcap recording (one sensor, its recorded record)")
+        ->check(CLI::ExistingFile);
+    app.add_flag("--loop", loop, "Replay the recording round and round");
+    app.add_option("--speed", speed, "Replay this many times faster than recorded")->check(CLI::PositiveNumber);
     CLI11_PARSE(app, argc, argv);
+
+    std::optional<vorex_sim::recording> replay;
+    if (!replay_file.empty()) {
+        try {
+            replay = vorex_sim::read_recording(replay_file);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "vorex-sim: %s\n", e.what());
+            return 1;
+        }
+        count = 1;
+    }
 
     std::vector<vorex_sim::device_config> configs;
     vorex_sim::device_config c;
@@ -77,6 +95,8 @@ int main(int argc, char** argv) {
         configs.push_back(c);
         c.ip_address = next_address(c.ip_address);
     }
+    if (replay && replay->record)
+        vorex_sim::adopt_record(*replay->record, configs[0], ip_given->count() > 0, service_port_given->count() > 0);
 
     std::unique_ptr<vorex_sim::sensor_sim> sim;
     try {
@@ -100,6 +120,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vorex-sim: --stream-to takes a dotted IPv4 address\n");
         return 2;
     }
+    std::thread replayer;
     while (!stopping) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (streaming) continue;
@@ -107,11 +128,23 @@ int main(int argc, char** argv) {
         if (!host && sim->discovery()) host = sim->discovery()->last_peer().address;
         if (!host) host = sim->service(0).last_peer().address;
         if (!host) continue;
-        for (std::size_t i = 0; i < sim->size(); ++i)
-            sim->start_stream(i, {data_type, rate, {host, sim->device(i).config().data_port}});
-        std::printf("vorex-sim: streaming type %d profiles at %.0f/s to %s\n", data_type, rate, dotted(host).c_str());
+        if (replay) {
+            replayer = std::thread([&, host] {
+                const auto sent = vorex_sim::play(*replay, sim->service(0), {host, sim->device(0).config().data_port},
+                                                  speed, loop, stopping);
+                std::printf("vorex-sim: replayed %llu profiles\n", static_cast<unsigned long long>(sent));
+                std::fflush(stdout);
+            });
+            std::printf("vorex-sim: replaying %zu profiles from %s to %s\n", replay->profiles.size(),
+                        replay_file.c_str(), dotted(host).c_str());
+        } else {
+            for (std::size_t i = 0; i < sim->size(); ++i)
+                sim->start_stream(i, {data_type, rate, {host, sim->device(i).config().data_port}});
+            std::printf("vorex-sim: streaming type %d profiles at %.0f/s to %s\n", data_type, rate, dotted(host).c_str());
+        }
         std::fflush(stdout);
         streaming = true;
     }
+    if (replayer.joinable()) replayer.join();
     return 0;
 }

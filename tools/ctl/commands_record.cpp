@@ -1,0 +1,203 @@
+// record: the chosen sensor's traffic, byte for byte with capture times,
+// into a pcap file that tcpdump, Wireshark and vorex-sim --replay read.
+#include <pcap/pcap.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <memory>
+#include <set>
+
+#include "commands.h"
+#include "format.h"
+
+namespace vorexctl {
+
+namespace {
+
+using clock = std::chrono::steady_clock;
+
+constexpr unsigned discovery_port = 50011;
+constexpr int snapshot_length = 65535;
+constexpr int capture_buffer_bytes = 16 << 20;  // room for a burst at thousands of profiles a second
+constexpr int capture_timeout_ms = 100;         // how soon Ctrl-C and --duration are noticed
+
+volatile std::sig_atomic_t interrupted = 0;
+void on_interrupt(int) { interrupted = 1; }
+
+struct capture_closer {
+    void operator()(pcap_t* p) const { pcap_close(p); }
+};
+struct dumper_closer {
+    void operator()(pcap_dumper_t* d) const { pcap_dump_close(d); }
+};
+using capture_handle = std::unique_ptr<pcap_t, capture_closer>;
+using dump_handle = std::unique_ptr<pcap_dumper_t, dumper_closer>;
+
+struct record_options {
+    selector_options sensor;
+    std::string out;
+    double duration = 0;
+    std::uint64_t count = 0;
+    bool service = false;
+    std::string interface_name;
+};
+
+bool same_subnet(std::uint32_t a, std::uint32_t b, std::uint32_t mask) { return (a & mask) == (b & mask); }
+
+// The interface that carries the sensor's traffic: lo when the sensor's
+// address is one of this host's own (a simulated sensor), otherwise the
+// one whose subnet holds it.
+std::string interface_for(std::uint32_t sensor_address) {
+    char error[PCAP_ERRBUF_SIZE] = {};
+    pcap_if_t* all = nullptr;
+    if (pcap_findalldevs(&all, error) != 0) fail(std::string("cannot list interfaces: ") + error);
+    std::unique_ptr<pcap_if_t, void (*)(pcap_if_t*)> owned(all, &pcap_freealldevs);
+    std::string local, subnet;
+    for (pcap_if_t* d = all; d; d = d->next)
+        for (pcap_addr_t* a = d->addresses; a; a = a->next) {
+            if (!a->addr || a->addr->sa_family != AF_INET || !a->netmask) continue;
+            std::uint32_t address, mask;
+            std::memcpy(&address, a->addr->sa_data + 2, 4);  // sin_addr, network byte order
+            std::memcpy(&mask, a->netmask->sa_data + 2, 4);
+            if (address == sensor_address && local.empty()) local = "lo";
+            if (same_subnet(address, sensor_address, mask) && subnet.empty()) subnet = d->name;
+        }
+    if (!local.empty()) return local;
+    if (!subnet.empty()) return subnet;
+    fail("no interface reaches " + dotted(sensor_address) + "; name one with --interface");
+}
+
+// Opens a live capture; no privilege is one clear line and exit status 1.
+capture_handle open_capture(const std::string& device) {
+    char error[PCAP_ERRBUF_SIZE] = {};
+    capture_handle p(pcap_create(device.c_str(), error));
+    if (!p) fail("cannot capture on " + device + ": " + error);
+    pcap_set_snaplen(p.get(), snapshot_length);
+    pcap_set_immediate_mode(p.get(), 1);
+    pcap_set_buffer_size(p.get(), capture_buffer_bytes);
+    pcap_set_timeout(p.get(), capture_timeout_ms);
+    const int status = pcap_activate(p.get());
+    if (status == PCAP_ERROR_PERM_DENIED || status == PCAP_ERROR_PROMISC_PERM_DENIED)
+        fail("capturing on " + device + " needs the privilege to capture (root, or CAP_NET_RAW and CAP_NET_ADMIN)");
+    if (status < 0) fail("cannot capture on " + device + ": " + pcap_geterr(p.get()));
+    return p;
+}
+
+// The sensor's discovery exchange and profiles, and its service channel
+// when asked.
+std::string filter_for(const vorex_device_info_t& info, bool service) {
+    const std::string sensor = dotted(info.ip_address);
+    const unsigned data_port = info.data_port, service_port = info.service_port;
+    // Profiles larger than a frame come in IP fragments; only the first
+    // carries the ports, so the sensor's later fragments are taken too.
+    std::string f = "(src host " + sensor + " and ip[6:2] & 0x1fff != 0) or (udp and ((dst port " +
+                    std::to_string(discovery_port) + ") or (src host " + sensor + " and src port " +
+                    std::to_string(discovery_port) + ") or (src host " + sensor + " and dst port " +
+                    std::to_string(data_port) + ")";
+    if (service) f += " or (host " + sensor + " and port " + std::to_string(service_port) + ")";
+    return f + "))";
+}
+
+void apply_filter(pcap_t* p, const std::string& text) {
+    bpf_program program{};
+    if (pcap_compile(p, &program, text.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0)
+        fail("cannot compile the capture filter: " + std::string(pcap_geterr(p)));
+    const int set = pcap_setfilter(p, &program);
+    pcap_freecode(&program);
+    if (set != 0) fail("cannot set the capture filter: " + std::string(pcap_geterr(p)));
+}
+
+// Counts what it writes: all packets, and the profile datagrams among
+// them (those to the data port), each once its last fragment is in, so a
+// recording that stops at a count holds whole profiles.
+struct recorder {
+    pcap_dumper_t* dump;
+    int link_type;
+    unsigned data_port;
+    std::uint64_t packets = 0;
+    std::uint64_t profiles = 0;
+    std::set<unsigned> fragmented;  // IP identifications of profiles still in pieces
+
+    static void on_packet(u_char* self, const pcap_pkthdr* h, const u_char* bytes) {
+        auto* r = reinterpret_cast<recorder*>(self);
+        pcap_dump(reinterpret_cast<u_char*>(r->dump), h, bytes);
+        ++r->packets;
+        r->count_profile(bytes, h->caplen);
+    }
+
+    void count_profile(const u_char* bytes, bpf_u_int32 length) {
+        std::size_t ip = 0;
+        if (link_type == DLT_EN10MB) ip = 14;
+        else if (link_type == DLT_LINUX_SLL) ip = 16;
+        else if (link_type == DLT_NULL) ip = 4;
+        if (length < ip + 20 || (bytes[ip] >> 4) != 4 || bytes[ip + 9] != 17) return;
+        const unsigned id = unsigned(bytes[ip + 4]) << 8 | bytes[ip + 5];
+        const unsigned fragment = unsigned(bytes[ip + 6]) << 8 | bytes[ip + 7];
+        const bool more = (fragment & 0x2000) != 0, first = (fragment & 0x1FFF) == 0;
+        if (!first) {
+            if (!more && fragmented.erase(id) > 0) ++profiles;
+            return;
+        }
+        const std::size_t udp = ip + 4u * (bytes[ip] & 0x0F);
+        if (length < udp + 8 || (unsigned(bytes[udp + 2]) << 8 | bytes[udp + 3]) != data_port) return;
+        if (more) fragmented.insert(id);
+        else ++profiles;
+    }
+};
+
+void run_record(const record_options& o) {
+    if (o.duration > 0 && o.count > 0) usage_error("give --duration or --count, not both");
+    library_scope library;
+    const auto sensor = open_sensor(o.sensor.resolve(), false);
+    const vorex_device_info_t info = sensor->info();
+    const std::string device = o.interface_name.empty() ? interface_for(info.ip_address) : o.interface_name;
+    capture_handle capture = open_capture(device);
+    apply_filter(capture.get(), filter_for(info, o.service));
+    dump_handle dump(pcap_dump_open(capture.get(), o.out.c_str()));
+    if (!dump) fail("cannot write " + o.out + ": " + pcap_geterr(capture.get()));
+
+    // A second search while capturing puts the sensor's discovery reply,
+    // and with it the device record, at the head of the recording.
+    vorex::search();
+
+    std::fprintf(stderr, "recording sensor %u on %s into %s (Ctrl-C stops)\n", static_cast<unsigned>(info.serial),
+                 device.c_str(), o.out.c_str());
+    recorder r{dump.get(), pcap_datalink(capture.get()), info.data_port, 0, 0, {}};
+    const auto previous = std::signal(SIGINT, on_interrupt);
+    interrupted = 0;
+    const auto start = clock::now();
+    auto elapsed = [&] { return std::chrono::duration<double>(clock::now() - start).count(); };
+    while (!interrupted && (o.count == 0 || r.profiles < o.count) && (o.duration <= 0 || elapsed() < o.duration)) {
+        if (pcap_dispatch(capture.get(), o.count ? 1 : -1, &recorder::on_packet, reinterpret_cast<u_char*>(&r)) < 0) {
+            std::signal(SIGINT, previous);
+            fail("capture on " + device + " failed: " + pcap_geterr(capture.get()));
+        }
+    }
+    std::signal(SIGINT, previous);
+    pcap_stat stats{};
+    const bool have_stats = pcap_stats(capture.get(), &stats) == 0;
+    if (pcap_dump_flush(dump.get()) != 0) fail("cannot write " + o.out);
+    dump.reset();
+    std::printf("%s: %llu packets (%llu profiles) from sensor %u on %s", o.out.c_str(),
+                static_cast<unsigned long long>(r.packets), static_cast<unsigned long long>(r.profiles),
+                static_cast<unsigned>(info.serial), device.c_str());
+    if (have_stats) std::printf(", %u dropped by the kernel", stats.ps_drop);
+    std::printf("\n");
+}
+
+}  // namespace
+
+void add_record_command(CLI::App& app, command_registry& registry) {
+    auto record = std::make_shared<record_options>();
+    CLI::App* r = app.add_subcommand("record", "Record the sensor's traffic into a pcap file (needs capture privilege)");
+    add_selector_options(*r, record->sensor);
+    r->add_option("--out", record->out, "The recording: NAME.pcap")->required();
+    r->add_option("--duration", record->duration, "Stop after this many seconds")->check(CLI::NonNegativeNumber);
+    r->add_option("--count", record->count, "Stop after this many profiles");
+    r->add_flag("--service", record->service, "Also record the service channel (parameters, image, firmware, log)");
+    r->add_option("--interface", record->interface_name, "Capture on this interface instead of the one that reaches the sensor");
+    registry.add(r, [record] { run_record(*record); });
+}
+
+}  // namespace vorexctl

@@ -1,0 +1,250 @@
+// view: a read-only web page with the live profile, the running figures,
+// the device record and the camera image on request.
+//
+// One thread receives profiles and only ever publishes the latest one as
+// an immutable snapshot; the HTTP threads read snapshots and never hold up
+// reception. The image comes through the service channel (its own lock in
+// the library), so fetching it leaves profile reception running.
+#include <httplib.h>
+#include <pthread.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <csignal>
+#include <cstring>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "commands.h"
+#include "format.h"
+#include "picture.h"
+#include "plot.h"
+#include "view_page.h"
+
+namespace vorexctl {
+
+namespace {
+
+using clock = std::chrono::steady_clock;
+using json = nlohmann::json;
+
+const char* const malformed_text = "Malformed packet";
+constexpr auto longest_wait = std::chrono::milliseconds(1000);  // a /profile request waits at most this
+constexpr auto rate_window = std::chrono::milliseconds(500);
+constexpr int http_threads = 16;  // each watching browser holds one while it waits for a profile
+
+// One received profile. The JSON a browser gets is made once, by the
+// first request that wants it, not by the receiving thread.
+struct profile_snapshot {
+    std::uint64_t sequence = 0;  // 1 for the first profile received
+    int data_type = 0;
+    std::vector<vorex_point_t> points;
+
+    const std::string& json_text() const {
+        std::call_once(made_, [this] { text_ = make_json(); });
+        return text_;
+    }
+
+private:
+    std::string make_json() const {
+        const plot_layout layout = layout_for(points);
+        auto axis = [](const plot_axis& a) {
+            return json{{"min", a.min}, {"max", a.max}, {"step", a.step}, {"ticks", a.ticks}};
+        };
+        json pts = json::array();
+        for (const vorex_point_t& p : points) pts.push_back({p.x, p.z});
+        return json{{"sequence", sequence}, {"data_type", data_type}, {"x", axis(layout.x)},
+                    {"z", axis(layout.z)},   {"points", std::move(pts)}}
+            .dump();
+    }
+    mutable std::once_flag made_;
+    mutable std::string text_;
+};
+
+// The latest profile and the running figures, written by the receiving
+// thread and read by any number of HTTP threads.
+class profile_feed {
+public:
+    void publish(std::shared_ptr<const profile_snapshot> s) {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            latest_ = std::move(s);
+        }
+        arrived_.notify_all();
+    }
+    // The latest profile if it is newer than `after`, waiting for one up to
+    // `limit`; null when none came (or the viewer is stopping).
+    std::shared_ptr<const profile_snapshot> newer_than(std::uint64_t after, std::chrono::milliseconds limit) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        arrived_.wait_for(lock, limit, [&] { return stopping_ || (latest_ && latest_->sequence > after); });
+        return latest_ && latest_->sequence > after ? latest_ : nullptr;
+    }
+    void stop() {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            stopping_ = true;
+        }
+        arrived_.notify_all();
+    }
+
+    std::atomic<std::uint64_t> received{0};
+    std::atomic<std::uint64_t> malformed{0};
+    std::atomic<std::uint64_t> points{0};  // of the latest profile
+    std::atomic<double> rate{0};           // profiles/s over the last half second
+
+private:
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::shared_ptr<const profile_snapshot> latest_;
+    bool stopping_ = false;
+};
+
+void receive_profiles(vorex& sensor, profile_feed& feed, const std::atomic<bool>& stop) {
+    vorex_profile profile;
+    auto mark = clock::now();
+    std::uint64_t at_mark = 0;
+    while (!stop) {
+        if (sensor.get_result(profile)) {
+            auto s = std::make_shared<profile_snapshot>();
+            s->sequence = ++feed.received;
+            s->data_type = profile.header.data_type;
+            s->points = profile.points;
+            feed.points = profile.points.size();
+            feed.publish(std::move(s));
+        } else if (std::strcmp(sensor.error_msg(), malformed_text) == 0) {
+            ++feed.malformed;
+        }
+        const auto now = clock::now();
+        if (now - mark >= rate_window) {
+            const std::uint64_t n = feed.received;
+            feed.rate = static_cast<double>(n - at_mark) / std::chrono::duration<double>(now - mark).count();
+            mark = now;
+            at_mark = n;
+        }
+    }
+}
+
+struct view_options {
+    selector_options sensor;
+    std::string bind = "127.0.0.1";
+    int port = 8648;
+};
+
+// The page's answers. Only GET is routed: nothing a browser sends can
+// change the sensor.
+void route(httplib::Server& server, vorex& sensor, profile_feed& feed, std::mutex& image_lock) {
+    server.Get("/", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(view_page, "text/html; charset=utf-8");
+    });
+    server.Get("/profile", [&feed](const httplib::Request& req, httplib::Response& res) {
+        std::uint64_t after = 0;
+        if (req.has_param("after")) after = std::strtoull(req.get_param_value("after").c_str(), nullptr, 10);
+        const auto s = feed.newer_than(after, longest_wait);
+        if (!s) {
+            res.status = 204;
+            return;
+        }
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(s->json_text(), "application/json");
+    });
+    server.Get("/figures", [&feed](const httplib::Request&, httplib::Response& res) {
+        const json f{{"received", feed.received.load()},
+                     {"malformed", feed.malformed.load()},
+                     {"points", feed.points.load()},
+                     {"rate", feed.rate.load()}};
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(f.dump(), "application/json");
+    });
+    server.Get("/device", [&sensor](const httplib::Request&, httplib::Response& res) {
+        res.set_content(sensor_json(sensor.info()), "application/json");
+    });
+    server.Get("/image.png", [&sensor, &image_lock](const httplib::Request&, httplib::Response& res) {
+        std::vector<std::uint8_t> png;
+        std::string error;
+        {
+            // One image at a time: the library would queue the others
+            // behind its service lock anyway.
+            std::lock_guard<std::mutex> guard(image_lock);
+            grey_image picture(image_width, image_height, 0);
+            if (!sensor.get_image(picture.pixels.data())) error = std::string("get_image failed: ") + sensor.error_msg();
+            else if (!encode_png(picture, &png, &error)) error = "cannot encode the image: " + error;
+        }
+        if (!error.empty()) {
+            res.status = 502;
+            res.set_content(error, "text/plain");
+            return;
+        }
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(std::string(png.begin(), png.end()), "image/png");
+    });
+}
+
+// SIGINT and SIGTERM go to whichever thread waits for them, never to the
+// receiving or HTTP threads, which inherit the blocked mask.
+class blocked_signals {
+public:
+    blocked_signals() {
+        sigemptyset(&set_);
+        sigaddset(&set_, SIGINT);
+        sigaddset(&set_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+    }
+    ~blocked_signals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    blocked_signals(const blocked_signals&) = delete;
+    blocked_signals& operator=(const blocked_signals&) = delete;
+    void wait() const {
+        int signal = 0;
+        sigwait(&set_, &signal);
+    }
+
+private:
+    sigset_t set_;
+    sigset_t previous_;
+};
+
+void run_view(const view_options& o) {
+    library_scope library;
+    const auto sensor = open_sensor(o.sensor.resolve());
+    blocked_signals signals;
+
+    httplib::Server server;
+    server.new_task_queue = [] { return new httplib::ThreadPool(http_threads); };
+    profile_feed feed;
+    std::mutex image_lock;
+    route(server, *sensor, feed, image_lock);
+    const int port = o.port == 0 ? server.bind_to_any_port(o.bind) : (server.bind_to_port(o.bind, o.port) ? o.port : -1);
+    if (port < 0) fail("cannot listen on " + o.bind + ":" + std::to_string(o.port));
+
+    std::atomic<bool> stop{false};
+    std::thread receiver([&] { receive_profiles(*sensor, feed, stop); });
+    std::thread http([&] { server.listen_after_bind(); });
+    std::printf("vorexctl view: sensor %u on http://%s:%d/ (Ctrl-C stops)\n", static_cast<unsigned>(sensor->info().serial),
+                o.bind.c_str(), port);
+    std::fflush(stdout);
+
+    signals.wait();
+    stop = true;
+    feed.stop();
+    server.stop();
+    http.join();
+    receiver.join();
+    std::printf("vorexctl view: stopped after %llu profiles (%llu malformed)\n",
+                static_cast<unsigned long long>(feed.received.load()),
+                static_cast<unsigned long long>(feed.malformed.load()));
+}
+
+}  // namespace
+
+void add_view_command(CLI::App& app, command_registry& registry) {
+    auto view = std::make_shared<view_options>();
+    CLI::App* v = app.add_subcommand("view", "Serve a live view of the profiles, the device record and the image to browsers");
+    add_selector_options(*v, view->sensor);
+    v->add_option("--bind", view->bind, "Listen on this address")->capture_default_str();
+    v->add_option("--port", view->port, "Listen on this TCP port (0: any free one)")
+        ->check(CLI::Range(0, 65535))
+        ->capture_default_str();
+    registry.add(v, [view] { run_view(*view); });
+}
+
+}  // namespace vorexctl
