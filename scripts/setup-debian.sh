@@ -11,6 +11,9 @@ packages=(
   iproute2 util-linux                        # private network namespaces
   pkg-config dpkg-dev file                   # packaging checks
   clang libclang-rt-14-dev                   # fuzzers
+  pybind11-dev python3-dev python3-numpy     # the Python module
+  python3-pytest python3-matplotlib          # its tests and examples
+  build-essential debhelper dh-python lintian  # Debian packages
 )
 
 missing=()
