@@ -5,6 +5,11 @@
 # private network namespaces. Prints each stage's duration and ends with one
 # summary line.
 set -uo pipefail
+# Needs root: a user with sudo runs it through sudo.
+if [ "$(id -u)" != 0 ]; then
+  command -v sudo >/dev/null || { echo "$0: needs root (and sudo is not installed)" >&2; exit 1; }
+  exec sudo --preserve-env=CI "$0" "$@"
+fi
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh || exit 1
 
