@@ -230,11 +230,15 @@ public:
     py::object get_result() {
         refuse_inside_progress();
         require_connected("get_result");
-        std::unique_lock<std::mutex> lock = lock_profile();
+        // Threads sharing one Sensor take turns on its profile record. The
+        // lock is taken without the GIL, so no thread holds both while it
+        // waits for the other.
+        std::unique_lock<std::mutex> lock(profile_lock_, std::defer_lock);
         bool ok;
         std::string text;
         {
             py::gil_scoped_release release;
+            lock.lock();
             ok = session_->get_result(scratch_);
             if (!ok) text = session_->error_msg();
         }
@@ -330,17 +334,10 @@ private:
         if (!connected_) throw failure{operation, "not connected: call connect() first"};
     }
 
-    // Threads sharing one Sensor take turns on its profile record; the
-    // lock is taken without the GIL so that no thread holds both while it
-    // waits for the other.
-    std::unique_lock<std::mutex> lock_profile() {
-        py::gil_scoped_release release;
-        return std::unique_lock<std::mutex>(profile_lock_);
-    }
-
-    profile make_profile() const {
+    std::unique_ptr<profile> make_profile() const {
         const vorex_profile_header_t& h = scratch_.header;
-        profile p;
+        auto made = std::make_unique<profile>();
+        profile& p = *made;
         p.header = py::bytes(reinterpret_cast<const char*>(&h), sizeof h);
         p.data_type = h.data_type;
         p.x_scale = h.x_scale;
@@ -358,7 +355,7 @@ private:
         if (raw > 0)
             std::memcpy(p.raw_values.mutable_data(), scratch_.raw_values.data(),
                         scratch_.raw_values.size() * sizeof(std::uint16_t));
-        return p;
+        return made;
     }
 
     std::shared_ptr<vorex> session_;
