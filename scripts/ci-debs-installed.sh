@@ -42,7 +42,7 @@ check() {
   local name=$1
   shift
   if out=$("$@" 2>&1); then
-    passed=$((passed + 1)); echo "ok: $name"
+    passed=$((passed + 1)); echo "ok: $name"; [ -z "$out" ] || echo "    $(tail -n 1 <<<"$out")"
   else
     failed=$((failed + 1)); echo "FAILED: $name"; echo "$out" | tail -n 20
   fi
