@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "group_members.h"
 #include "vorex.h"
 
 namespace py = pybind11;
@@ -115,54 +116,9 @@ struct profile {
     int scale_divisor;
 };
 
-// One parameter group reached by name: its size and the session's read and
-// write members, which take the group's own record type.
-struct group_entry {
-    const char* name;
-    std::size_t size;
-    bool (*read)(vorex&, std::uint8_t*);
-    bool (*write)(vorex&, const std::uint8_t*);
-};
-
-template <typename>
-struct record_of;
-template <typename T>
-struct record_of<bool (vorex::*)(T*)> {
-    using type = T;
-};
-
-template <auto read_member, auto write_member>
-group_entry row(const char* name) {
-    using record = typename record_of<decltype(read_member)>::type;
-    return {name, sizeof(record),
-            [](vorex& s, std::uint8_t* out) {
-                record r;
-                if (!(s.*read_member)(&r)) return false;
-                std::memcpy(out, &r, sizeof r);
-                return true;
-            },
-            [](vorex& s, const std::uint8_t* in) {
-                record r;
-                std::memcpy(&r, in, sizeof r);
-                return (s.*write_member)(&r);
-            }};
-}
-
-const group_entry whole_block = row<&vorex::read_params, &vorex::write_params>("params");
-
-const group_entry groups[] = {
-    row<&vorex::read_general_params, &vorex::write_general_params>("general"),
-    row<&vorex::read_sysmon_params, &vorex::write_sysmon_params>("sysmon"),
-    row<&vorex::read_tavikcompat_params, &vorex::write_tavikcompat_params>("tavikcompat"),
-    row<&vorex::read_sensor_params, &vorex::write_sensor_params>("sensor"),
-    row<&vorex::read_roi_params, &vorex::write_roi_params>("roi"),
-    row<&vorex::read_network_params, &vorex::write_network_params>("network"),
-    row<&vorex::read_stream_params, &vorex::write_stream_params>("stream"),
-    row<&vorex::read_image_processing_params, &vorex::write_image_processing_params>("image_processing"),
-    row<&vorex::read_laser_params, &vorex::write_laser_params>("laser"),
-    row<&vorex::read_inputs_params, &vorex::write_inputs_params>("inputs"),
-    row<&vorex::read_outputs_params, &vorex::write_outputs_params>("outputs"),
-};
+using vorexctl::group_entry;
+using vorexctl::groups;
+using vorexctl::whole_block;
 
 const group_entry& group_named(const std::string& name) {
     for (const group_entry& g : groups)
@@ -209,12 +165,12 @@ public:
 
     py::bytes read_block(const group_entry& g) {
         std::vector<std::uint8_t> out(g.size);
-        run(std::string("read_") + g.name, [&](vorex& s) { return g.read(s, out.data()); });
+        run(g.read_name, [&](vorex& s) { return g.read(s, out.data()); });
         return py::bytes(reinterpret_cast<const char*>(out.data()), out.size());
     }
     void write_block(const group_entry& g, const py::buffer& data) {
-        const std::vector<std::uint8_t> in = exact_bytes(data, g.size, (std::string("write_") + g.name).c_str());
-        run(std::string("write_") + g.name, [&](vorex& s) { return g.write(s, in.data()); });
+        const std::vector<std::uint8_t> in = exact_bytes(data, g.size, g.write_name.c_str());
+        run(g.write_name, [&](vorex& s) { return g.write(s, in.data()); });
     }
     py::bytes read_params() { return read_block(whole_block); }
     void write_params(const py::buffer& data) { write_block(whole_block, data); }

@@ -26,7 +26,7 @@ def test_silence_raises_timed_out_where_the_library_says_no_error(scripted):
     with pytest.raises(vorex.Error, match="^timed out$") as raised:
         scripted.session.read_group("laser")
     assert scripted.session.error_msg() == "No error"
-    assert raised.value.operation == "read_laser"
+    assert raised.value.operation == "read_laser_params"
 
 
 def test_calls_outside_init_and_before_connect_raise(scripted):
