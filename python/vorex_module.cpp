@@ -39,7 +39,9 @@ struct failure {
     std::string message;
 };
 
-py::object error_type;
+// vorex.Error. Held for the life of the process and never released: a
+// static py::object would drop its reference after the interpreter ended.
+PyObject* error_type = nullptr;
 
 // The library leaves "No error" after a wait that ran out, and an empty
 // text outside init/cleanup; neither helps a caller as it stands.
@@ -343,19 +345,20 @@ py::dict group_sizes() {
 PYBIND11_MODULE(_vorex, m) {
     m.doc() = "Bindings of the vorex client library for network laser profile sensors.";
 
-    error_type = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
+    error_type = PyErr_NewExceptionWithDoc(
         "vorex.Error",
         "A library operation failed. str(error) is the library's own message, or 'timed out' where the "
         "library reports no message; `operation` names the call.",
-        PyExc_RuntimeError, nullptr));
-    m.attr("Error") = error_type;
+        PyExc_RuntimeError, nullptr);
+    if (error_type == nullptr) throw py::error_already_set();
+    m.attr("Error") = py::handle(error_type);
     py::register_exception_translator([](std::exception_ptr p) {
         try {
             if (p) std::rethrow_exception(p);
         } catch (const failure& f) {
-            py::object e = error_type(f.message);
+            py::object e = py::handle(error_type)(f.message);
             e.attr("operation") = f.operation;
-            PyErr_SetObject(error_type.ptr(), e.ptr());
+            PyErr_SetObject(error_type, e.ptr());
         }
     });
 
