@@ -3,7 +3,7 @@
 import vorex
 
 with vorex.library():
-    sensors = vorex.search()
+    sensors = vorex.search(rounds=3)
     for s in sensors:
         i = s.info
         print(f"serial {i.serial}  ip {i.ip}/{i.mask}  mac {i.mac}  "

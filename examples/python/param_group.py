@@ -10,7 +10,7 @@ offset = int(sys.argv[2]) if len(sys.argv) > 2 else 0
 value = int(sys.argv[3], 0) if len(sys.argv) > 3 else None
 
 with vorex.library():
-    sensors = vorex.search()
+    sensors = vorex.search(rounds=3)
     if not sensors:
         sys.exit("no sensor found")
     with sensors[0] as sensor:

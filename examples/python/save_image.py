@@ -12,7 +12,7 @@ import vorex
 
 out = sys.argv[1] if len(sys.argv) > 1 else "image.png"
 with vorex.library():
-    sensors = vorex.search()
+    sensors = vorex.search(rounds=3)
     if not sensors:
         sys.exit("no sensor found")
     with sensors[0] as sensor:

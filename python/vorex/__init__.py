@@ -14,7 +14,8 @@ import contextlib
 import time
 
 from ._vorex import (GROUPS, IMAGE_SHAPE, LOG_RECORD_SIZE, MAX_LOG_RECORDS, PARAMS_SIZE, DeviceInfo, Error,
-                     Profile, Sensor, cleanup, init, search, version)
+                     Profile, Sensor, cleanup, init, version)
+from ._vorex import search as _search_once
 
 __all__ = ["GROUPS", "IMAGE_SHAPE", "LOG_RECORD_SIZE", "MAX_LOG_RECORDS", "PARAMS_SIZE", "DeviceInfo", "Error",
            "Profile", "Sensor", "cleanup", "init", "library", "search", "version"]
@@ -28,6 +29,19 @@ def library():
         yield
     finally:
         cleanup()
+
+
+def search(rounds=1):
+    """Broadcasts a discovery request from every host address and returns a
+    disconnected Sensor for each sensor that answered, in the order found.
+    Each round waits ~100 ms per address for answers; with rounds > 1 it
+    searches again while nobody answered, for sensors that answer late (a
+    busy host or link)."""
+    for _ in range(max(1, rounds)):
+        found = _search_once()
+        if found:
+            break
+    return found
 
 
 def _profiles(self, count=None, duration=None):

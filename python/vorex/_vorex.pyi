@@ -28,7 +28,7 @@ def init() -> bool:
 def cleanup() -> None:
     """Frees what init() set up."""
 def search() -> List[Sensor]:
-    """Discovers the sensors reachable from the host's IPv4 addresses (broadcast)."""
+    """Discovers the sensors reachable from the host's IPv4 addresses (broadcast), one round."""
 
 class DeviceInfo:
     """The 524-byte device record of a sensor."""
