@@ -4,10 +4,8 @@
 //
 // Every call that can wait on the network releases the GIL; the firmware
 // progress callable takes it back for each call.
-#include <pybind11/functional.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
-#include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
 #include <cstdio>
