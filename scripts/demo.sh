@@ -4,6 +4,11 @@
 # Needs root. Leaves nothing behind but the pictures in the output folder.
 # Usage: scripts/demo.sh [OUTPUT_DIR]   (default: ./demo-output)
 set -euo pipefail
+# Needs root: a user with sudo runs it through sudo.
+if [ "$(id -u)" != 0 ]; then
+  command -v sudo >/dev/null || { echo "$0: needs root (and sudo is not installed)" >&2; exit 1; }
+  exec sudo --preserve-env=CI "$0" "$@"
+fi
 cd "$(dirname "$0")/.."
 . scripts/netns-pair.sh
 out=$(realpath -m "${1:-demo-output}")

@@ -14,6 +14,9 @@ packages=(
   libcpp-httplib-dev nlohmann-json3-dev      # vorexctl view
   libpcap-dev tshark tcpdump                 # vorexctl record, vorex-sim --replay, the dissector's tests
   chromium chromium-driver python3-pil curl  # the viewer's browser tests, scripts/measure-view.sh
+  pybind11-dev python3-dev python3-numpy     # the Python module
+  python3-pytest python3-matplotlib          # its tests and examples
+  build-essential debhelper dh-python lintian  # Debian packages
 )
 
 missing=()

@@ -5,6 +5,11 @@
 # private network namespaces. Prints each stage's duration and ends with one
 # summary line.
 set -uo pipefail
+# Needs root: a user with sudo runs it through sudo.
+if [ "$(id -u)" != 0 ]; then
+  command -v sudo >/dev/null || { echo "$0: needs root (and sudo is not installed)" >&2; exit 1; }
+  exec sudo --preserve-env=CI "$0" "$@"
+fi
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh || exit 1
 
@@ -64,6 +69,39 @@ run_preset() {
 for preset in vorex vorexd asan tsan; do
   stage "$preset" run_preset "$preset"
 done
+
+# The Python module's tests (built by the vorex stage), counted from
+# pytest's summary line, such as "1 failed, 22 passed in 6.1s".
+python_tests() {
+  PYTHONPATH=build/vorex/python PYTHONDONTWRITEBYTECODE=1 timeout 600 \
+    /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests >"$logs/pytest" 2>&1
+  local summary
+  summary=$(tail -n 1 "$logs/pytest")
+  echo "pytest: $summary"
+  grep -qE "[0-9]+ passed" <<<"$summary" && ! grep -qE "failed|error" <<<"$summary" || tail -n 60 "$logs/pytest"
+  number() { grep -oE "[0-9]+ $1" <<<"$summary" | cut -d" " -f1 | head -n 1; }
+  local good bad errors
+  good=$(number passed) bad=$(number failed) errors=$(number "errors?")
+  [ -n "$good$bad$errors" ] || bad=1
+  count "${good:-0}" $((${bad:-0} + ${errors:-0}))
+}
+stage python python_tests
+
+# Debian packages and lintian, then the packages as installed.
+debs_built=
+debs() {
+  if scripts/ci-debs.sh "$jobs"; then debs_built=1; count 1 0; else count 0 1; fi
+}
+debs_installed() {
+  [ -n "$debs_built" ] || { echo "no packages to check"; count 0 1; return; }
+  scripts/ci-debs-installed.sh | tee "$logs/installed"
+  local line
+  line=$(grep -E "^installed-package checks:" "$logs/installed")
+  [ -n "$line" ] || { count 0 1; return; }
+  count "$(sed -E 's/.*: ([0-9]+) passed.*/\1/' <<<"$line")" "$(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")"
+}
+stage debs debs
+stage debs-installed debs_installed
 
 echo "=== all stages: $((SECONDS - started)) s"
 echo "total: $passed passed, $failed failed"

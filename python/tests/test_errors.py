@@ -1,0 +1,41 @@
+import pytest
+
+import vorex
+
+
+@pytest.mark.parametrize("operation, call, message", [
+    ("write_firmware_image", lambda s, tmp: s.write_firmware_image(tmp / "missing.bin"), "Failed to open specified file"),
+    ("reset_params", lambda s, tmp: s.reset_params(), "Not implemented"),
+])
+def test_failures_raise_with_the_librarys_text(sensor, tmp_path, operation, call, message):
+    with pytest.raises(vorex.Error) as raised:
+        call(sensor, tmp_path)
+    assert str(raised.value) == message == sensor.error_msg()
+    assert raised.value.operation == operation
+
+
+def test_malformed_profile_raises_and_short_one_is_none(scripted):
+    scripted.send_profile(bytes([20]) + bytes(2655))
+    with pytest.raises(vorex.Error, match="^Malformed packet$"):
+        scripted.session.get_result()
+    scripted.send_profile(bytes([16]) + bytes(62))
+    assert scripted.session.get_result() is None
+
+
+def test_silence_raises_timed_out_where_the_library_says_no_error(scripted):
+    with pytest.raises(vorex.Error, match="^timed out$") as raised:
+        scripted.session.read_group("laser")
+    assert scripted.session.error_msg() == "No error"
+    assert raised.value.operation == "read_laser_params"
+
+
+def test_calls_outside_init_and_before_connect_raise(scripted):
+    vorex.cleanup()
+    try:
+        with pytest.raises(vorex.Error, match="not running"):
+            scripted.session.read_group("laser")
+    finally:
+        vorex.init()
+    scripted.session.disconnect()
+    with pytest.raises(vorex.Error, match="not connected"):
+        scripted.session.get_result()

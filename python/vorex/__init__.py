@@ -1,0 +1,65 @@
+"""vorex: network laser profile sensors from Python.
+
+    import vorex
+    with vorex.library():
+        for sensor in vorex.search():
+            with sensor:
+                profile = sensor.get_result()      # vorex.Profile or None
+                image = sensor.get_image()         # (488, 648) uint8
+
+Every call blocks until done or timed out and releases the GIL while it
+waits. Failures raise vorex.Error with the library's message.
+"""
+import contextlib
+import time
+
+from ._vorex import (GROUPS, IMAGE_SHAPE, LOG_RECORD_SIZE, MAX_LOG_RECORDS, PARAMS_SIZE, DeviceInfo, Error,
+                     Profile, Sensor, cleanup, init, version)
+from ._vorex import search as _search_once
+
+__all__ = ["GROUPS", "IMAGE_SHAPE", "LOG_RECORD_SIZE", "MAX_LOG_RECORDS", "PARAMS_SIZE", "DeviceInfo", "Error",
+           "Profile", "Sensor", "cleanup", "init", "library", "search", "version"]
+
+
+@contextlib.contextmanager
+def library():
+    """init() on entry and cleanup() on exit, whatever happens in between."""
+    init()
+    try:
+        yield
+    finally:
+        cleanup()
+
+
+def search(rounds=1):
+    """Broadcasts a discovery request from every host address and returns a
+    disconnected Sensor for each sensor that answered, in the order found.
+    Each round waits ~100 ms per address for answers; with rounds > 1 it
+    searches again while nobody answered, for sensors that answer late (a
+    busy host or link)."""
+    for _ in range(max(1, rounds)):
+        found = _search_once()
+        if found:
+            break
+    return found
+
+
+def _profiles(self, count=None, duration=None):
+    """Yields profiles as they arrive: `count` of them, or for `duration`
+    seconds, whichever ends first; with neither, until the caller stops.
+    Waits that bring no profile are skipped, so a silent sensor with only
+    `count` given keeps the loop waiting (each wait is ~100 ms)."""
+    if count is not None and count < 0:
+        raise ValueError("count must not be negative")
+    end = None if duration is None else time.monotonic() + duration
+    taken = 0
+    while count is None or taken < count:
+        if end is not None and time.monotonic() >= end:
+            return
+        profile = self.get_result()
+        if profile is not None:
+            taken += 1
+            yield profile
+
+
+Sensor.profiles = _profiles
