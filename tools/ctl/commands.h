@@ -11,6 +11,7 @@ void add_discovery_commands(CLI::App& app, command_registry& registry);    // se
 void add_data_commands(CLI::App& app, command_registry& registry);         // stream, plot, image
 void add_params_commands(CLI::App& app, command_registry& registry);       // params ..., reboot
 void add_maintenance_commands(CLI::App& app, command_registry& registry);  // firmware ..., log
+void add_doctor_command(CLI::App& app, command_registry& registry);        // doctor
 
 }  // namespace vorexctl
 

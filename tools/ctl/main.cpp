@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
     add_data_commands(app, registry);
     add_params_commands(app, registry);
     add_maintenance_commands(app, registry);
+    add_doctor_command(app, registry);
 
     try {
         app.parse(argc, argv);
