@@ -40,7 +40,9 @@ void generic_pairs(const std::uint8_t* samples, int count, double x_scale, doubl
 }
 
 // The vector kernels know the point count before they write, so the
-// points are sized once and written in place.
+// points are sized once, from the size they had, and overwritten in place:
+// the same record as emptying and appending, without first zeroing the
+// entries a record reused from the previous profile already has.
 void vector_decode(decode_path path, const decode_job& job, bool pairs, vorex_profile& profile) {
     profile.points.resize(count_points(path, job, pairs));
     if (pairs) return decode_pairs(path, job, profile.points.data());
@@ -68,7 +70,6 @@ decode_outcome decode_profile(const std::uint8_t* datagram, std::size_t length, 
     if (!layout || length < layout->size) return decode_outcome::malformed;
 
     std::memcpy(&profile.header, datagram, profile_header_size);
-    profile.points.clear();
     profile.raw_values.resize(static_cast<std::size_t>(layout->points));
 
     const decode_job job{datagram + profile_header_size, layout->points,
@@ -77,10 +78,10 @@ decode_outcome decode_profile(const std::uint8_t* datagram, std::size_t length, 
                          static_cast<double>(vorex_wire::load_u16_le(datagram + at_scale_divisor))};
     if (path != decode_path::generic) {
         vector_decode(path, job, layout->pairs, profile);
-    } else if (layout->pairs) {
-        generic_pairs(job.samples, job.count, job.x_scale, job.z_scale, job.divisor, profile);
     } else {
-        generic_single_values(job.samples, job.count, job.divisor, profile);
+        profile.points.clear();
+        if (layout->pairs) generic_pairs(job.samples, job.count, job.x_scale, job.z_scale, job.divisor, profile);
+        else generic_single_values(job.samples, job.count, job.divisor, profile);
     }
     return decode_outcome::accepted;
 }
