@@ -265,7 +265,7 @@ TEST_F(cli_test, bad_usage_exits_with_2_and_one_line_before_any_search) {
         std::vector<std::string> args;
         const char* error;
     } cases[] = {
-        {{}, "choose a command: search, info, stream, plot, image, params, reboot, firmware, log"},
+        {{}, "choose a command: search, info, stream, plot, image, params, reboot, firmware, log, doctor"},
         {{"bogus"}, "The following argument was not expected: bogus"},
         {{"params"}, "params: choose one of get, set, flush, reset"},
         {{"firmware", "upload"}, "FILE is required"},
