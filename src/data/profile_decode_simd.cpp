@@ -1,6 +1,10 @@
 #include "data/profile_decode_simd.h"
 
-#if defined(__x86_64__) || defined(__i386__)
+// 64-bit x86 only. The 32-bit build's generic loop does its arithmetic in
+// the x87 unit, whose extended precision rounds a quotient twice and now
+// and then lands one unit away from the correctly rounded double that any
+// vector unit gives; kernels there would change its results.
+#if defined(__x86_64__)
 #define VOREX_X86_KERNELS 1
 #include <immintrin.h>
 #endif

@@ -2,7 +2,7 @@
 // processor supports. Each gives bit for bit what the generic loop gives:
 // every product is formed in double and then divided (or, for a divisor
 // that is a power of two, multiplied by its exact reciprocal, which rounds
-// identically), one lane per point.
+// identically), one lane per point. Built for 64-bit x86.
 #ifndef VOREX_DATA_PROFILE_DECODE_SIMD_H
 #define VOREX_DATA_PROFILE_DECODE_SIMD_H
 
