@@ -6,6 +6,7 @@ import argparse, datetime, json, os, platform, re, statistics, subprocess
 # name pattern -> (row label, unit, floor, better, target ratio or None)
 ROWS = [
     (r"decode_vs_plain_pass/type:(\d+)", "decode type {0}", "ns/profile", "plain pass over the same bytes", "lower", None),
+    (r"decode_vs_plain_pass/type:(\d+)/divisor:(\d+)", "  decode type {0}, divisor {1}", "ns/profile", "plain pass over the same bytes", "lower", None),
     (r"decode_vs_plain_pass/type:(\d+)/path:(\d)", "  decode type {0}, {path} path", "ns/profile", "plain pass over the same bytes", "lower", None),
     (r"stream/cpu_per_profile", "get_result CPU per profile", "us", "bare receive loop + one decode", "lower", 1.2),
     (r"stream/flat_out_rate", "get_result flat-out rate", "profiles/s", "bare receive loop, same socket setup", "higher", None),
@@ -20,14 +21,14 @@ ROWS = [
 
 
 def row_of(name):
-    name = re.sub(r"/(iterations|repeats|real_time|min_time)[^/]*", "", name)
+    name = re.sub(r"/(iterations|repeats|real_time|min_time)[^/]*|/path:-1|/divisor:0", "", name)
     for order, (pattern, label, unit, floor, better, target) in enumerate(ROWS):
         m = re.fullmatch(pattern, name)
         if m:
             cpus = path = ""
             if m.groups() and "peer_cpu" in pattern:
                 cpus = "one CPU" if m.group(1) == "0" else "two CPUs"
-            if "path:(" in pattern:
+            if "path:(\\d)" in pattern:
                 path = ["generic", "AVX2", "AVX-512"][int(m.group(2))]
             return name, order, label.format(*m.groups(), cpus=cpus, path=path), unit, floor, better, target
     return None
@@ -43,7 +44,7 @@ def load_samples(paths):
                 continue
             if b.get("error_occurred"):
                 continue
-            key = re.sub(r"/(iterations|repeats|real_time|min_time)[^/]*|/path:-1", "", b["name"])
+            key = re.sub(r"/(iterations|repeats|real_time|min_time)[^/]*|/path:-1|/divisor:0", "", b["name"])
             samples.setdefault(key, []).append((float(b["value"]), float(b["floor"])))
     return samples
 
