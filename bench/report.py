@@ -90,6 +90,7 @@ def main():
     ap.add_argument("--out")
     ap.add_argument("--samples")
     ap.add_argument("--before")
+    ap.add_argument("--before-label", default="an earlier run of the same benchmarks")
     ap.add_argument("--command", default="bench/run")
     ap.add_argument("inputs", nargs="+")
     args = ap.parse_args()
@@ -130,7 +131,7 @@ def main():
             "repetitions. The machine these figures come from is shared and noisy: the ratios, not the",
             "absolute times, are the claims. Ratios of throughputs (rates, MiB/s) are better when higher; of",
             "times, when lower. Loss rows give the median count of lost datagrams and how many runs lost none.",
-            ""] + table + [""]
+            ] + ([f"The column ratio before holds {args.before_label}."] if before else []) + [""] + table + [""]
         with open(args.out, "w") as f:
             f.write("\n".join(doc))
 
