@@ -59,6 +59,12 @@ __attribute__((target("avx2"))) inline void store_points_avx2(__m256d x, __m256d
     const __m256d lo = _mm256_unpacklo_pd(x, z);  // points 0 and 2
     const __m256d hi = _mm256_unpackhi_pd(x, z);  // points 1 and 3
     double* d = reinterpret_cast<double*>(out);
+    if (present == 0xF) {  // the common case: every point measured
+        _mm256_storeu_pd(d + 2 * at, _mm256_permute2f128_pd(lo, hi, 0x20));
+        _mm256_storeu_pd(d + 2 * at + 4, _mm256_permute2f128_pd(lo, hi, 0x31));
+        at += 4;
+        return;
+    }
     if (at + 4 <= total) {
         _mm_storeu_pd(d + 2 * at, _mm256_castpd256_pd128(lo));
         at += present & 1;
@@ -127,6 +133,12 @@ __attribute__((target("avx512f,avx512vl"))) inline void store_points_avx512(__m5
     const __m512i first = _mm512_set_epi64(11, 3, 10, 2, 9, 1, 8, 0);
     const __m512i second = _mm512_set_epi64(15, 7, 14, 6, 13, 5, 12, 4);
     double* d = reinterpret_cast<double*>(out);
+    if (present == 0xFF) {  // the common case: every point measured
+        _mm512_storeu_pd(d + 2 * at, _mm512_permutex2var_pd(x, first, z));
+        _mm512_storeu_pd(d + 2 * at + 8, _mm512_permutex2var_pd(x, second, z));
+        at += 8;
+        return;
+    }
     const __mmask8 lanes_lo = both_lanes[present & 0xF], lanes_hi = both_lanes[present >> 4];
     const __m512d lo = _mm512_maskz_compress_pd(lanes_lo, _mm512_permutex2var_pd(x, first, z));
     const __m512d hi = _mm512_maskz_compress_pd(lanes_hi, _mm512_permutex2var_pd(x, second, z));
