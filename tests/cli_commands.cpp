@@ -265,7 +265,7 @@ TEST_F(cli_test, bad_usage_exits_with_2_and_one_line_before_any_search) {
         std::vector<std::string> args;
         const char* error;
     } cases[] = {
-        {{}, "choose a command: search, info, stream, plot, image, params, reboot, firmware, log, view, record"},
+        {{}, "choose a command: search, info, stream, plot, image, params, reboot, firmware, log, view, record, doctor"},
         {{"bogus"}, "The following argument was not expected: bogus"},
         {{"params"}, "params: choose one of get, set, flush, reset"},
         {{"firmware", "upload"}, "FILE is required"},
@@ -428,12 +428,13 @@ TEST_F(cli_test, stream_writes_json_lines_and_counts_malformed_datagrams) {
     }
     // Every other datagram was malformed: one between each two profiles,
     // and perhaps one before the first.
-    unsigned long long malformed = 99, received = 0;
+    unsigned long long malformed = 99, dropped = 99, received = 0;
     double rate = 0, per_profile = 0;
-    ASSERT_EQ(std::sscanf(r.err.c_str(), "%lf profiles/s  %lf points/profile  %llu malformed  (%llu received)", &rate,
-                          &per_profile, &malformed, &received),
-              4)
+    ASSERT_EQ(std::sscanf(r.err.c_str(), "%lf profiles/s  %lf points/profile  %llu malformed  %llu dropped  (%llu received)",
+                          &rate, &per_profile, &malformed, &dropped, &received),
+              5)
         << r.err;
+    EXPECT_EQ(dropped, 0u) << "a 4 MiB buffer, one profile every 3 ms";
     EXPECT_EQ(received, 20u);
     EXPECT_EQ(per_profile, static_cast<double>(points));
     EXPECT_GE(malformed, 19u);
@@ -637,6 +638,45 @@ TEST_F(cli_test, log_prints_the_count_and_every_record_reading_at_most_240_at_a_
     const run_result past = run({"log", "--from", "400"});
     EXPECT_EQ(past.status, 0);
     EXPECT_EQ(past.out, "records: 301\n");
+}
+
+// --- doctor ------------------------------------------------------------------------
+
+TEST_F(cli_test, doctor_passes_a_sound_setup) {
+    start_sensor();
+    profile_sender sender({scene_profile()}, 5ms);
+    const run_result r = run({"doctor"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    const auto lines = lines_of(r.out);
+    ASSERT_EQ(lines.size(), 5u) << r.out;
+    const char* names[] = {"receive buffer", "local address", "data port", "firewall", "profiles"};
+    for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i].rfind(std::string("ok    ") + names[i] + ": ", 0), 0u) << lines[i];
+    EXPECT_EQ(lines[2], "ok    data port: UDP port 50020 is free");
+    EXPECT_EQ(lines[4], "ok    profiles: a profile of type 19 arrived");
+}
+
+// No stream, the data port held by this test, and a rate no buffer of the
+// library's size rides out: three checks fail, each with its fix.
+TEST_F(cli_test, doctor_names_each_failing_check_with_its_fix) {
+    start_sensor();
+    vorex_net::handle holder = vorex_net::open_udp();
+    ASSERT_TRUE(vorex_net::set_reuse_address(holder));
+    ASSERT_TRUE(vorex_net::bind(holder, {0, 50020}));
+    const run_result r = run({"doctor", "--rate", "1000000"});
+    vorex_net::close(holder);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "vorexctl: 3 of 5 checks failed\n");
+    const auto lines = lines_of(r.out);
+    ASSERT_EQ(lines.size(), 5u) << r.out;
+    EXPECT_EQ(lines[0].rfind("FAIL  receive buffer: ", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find(" at 1000000 profiles/s; fix: "), std::string::npos) << lines[0];
+    EXPECT_EQ(lines[1].rfind("ok    local address: ", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[2], "FAIL  data port: UDP port 50020 is already held by process " + std::to_string(getpid()) +
+                            " (cli_commands); the profiles reach only one of the two; fix: stop that program, or give "
+                            "the sensor another data port");
+    EXPECT_EQ(lines[3].rfind("ok    firewall: ", 0), 0u) << lines[3];
+    EXPECT_EQ(lines[4], "FAIL  profiles: no profile within 1 s of connecting; fix: make the sensor stream to this host's "
+                        "data port (its stream parameters), and see the checks above");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/wire.h"
+#include "data/profile_decode_simd.h"
 
 namespace vorex_data {
 namespace {
@@ -17,7 +18,7 @@ constexpr int first_type = 16;
 constexpr int last_type = 19;
 static_assert(layouts[3].size == max_profile_datagram, "type 19 is the largest datagram");
 
-void decode_single_values(const std::uint8_t* samples, int count, double divisor, vorex_profile& profile) {
+void generic_single_values(const std::uint8_t* samples, int count, double divisor, vorex_profile& profile) {
     std::uint16_t* raw = profile.raw_values.data();
     for (int i = 0; i < count; ++i) {
         const std::uint16_t v = vorex_wire::load_u16_le(samples + 2 * i);
@@ -26,7 +27,7 @@ void decode_single_values(const std::uint8_t* samples, int count, double divisor
     }
 }
 
-void decode_pairs(const std::uint8_t* samples, int count, double x_scale, double z_scale, double divisor,
+void generic_pairs(const std::uint8_t* samples, int count, double x_scale, double z_scale, double divisor,
                   vorex_profile& profile) {
     for (int i = 0; i < count; ++i) {
         const std::uint8_t* s = samples + 4 * i;
@@ -38,6 +39,19 @@ void decode_pairs(const std::uint8_t* samples, int count, double x_scale, double
     }
 }
 
+// The vector kernels know the point count before they write, so the
+// points are sized once, from the size they had, and overwritten in place:
+// the same record as emptying and appending, without first zeroing the
+// entries a record reused from the previous profile already has.
+void vector_decode(decode_path path, const decode_job& job, bool pairs, vorex_profile& profile) {
+    profile.points.resize(count_points(path, job, pairs));
+    if (pairs) return decode_pairs(path, job, profile.points.data());
+    // Vector paths exist only on little-endian x86: the samples are the
+    // raw values as they lie.
+    std::memcpy(profile.raw_values.data(), job.samples, static_cast<std::size_t>(job.count) * 2);
+    decode_single_values(path, job, profile.points.data());
+}
+
 }  // namespace
 
 const profile_layout* layout_of(int data_type) {
@@ -46,21 +60,28 @@ const profile_layout* layout_of(int data_type) {
 }
 
 decode_outcome decode_profile(const std::uint8_t* datagram, std::size_t length, vorex_profile& profile) {
+    return decode_profile(datagram, length, profile, best_decode_path());
+}
+
+decode_outcome decode_profile(const std::uint8_t* datagram, std::size_t length, vorex_profile& profile,
+                              decode_path path) {
     if (length < profile_header_size) return decode_outcome::too_short;
     const profile_layout* layout = layout_of(datagram[at_data_type]);
     if (!layout || length < layout->size) return decode_outcome::malformed;
 
     std::memcpy(&profile.header, datagram, profile_header_size);
-    profile.points.clear();
     profile.raw_values.resize(static_cast<std::size_t>(layout->points));
 
-    const double divisor = vorex_wire::load_u16_le(datagram + at_scale_divisor);
-    const std::uint8_t* samples = datagram + profile_header_size;
-    if (layout->pairs) {
-        decode_pairs(samples, layout->points, vorex_wire::load_u16_le(datagram + at_x_scale),
-                     vorex_wire::load_u16_le(datagram + at_z_scale), divisor, profile);
+    const decode_job job{datagram + profile_header_size, layout->points,
+                         static_cast<double>(vorex_wire::load_u16_le(datagram + at_x_scale)),
+                         static_cast<double>(vorex_wire::load_u16_le(datagram + at_z_scale)),
+                         static_cast<double>(vorex_wire::load_u16_le(datagram + at_scale_divisor))};
+    if (path != decode_path::generic) {
+        vector_decode(path, job, layout->pairs, profile);
     } else {
-        decode_single_values(samples, layout->points, divisor, profile);
+        profile.points.clear();
+        if (layout->pairs) generic_pairs(job.samples, job.count, job.x_scale, job.z_scale, job.divisor, profile);
+        else generic_single_values(job.samples, job.count, job.divisor, profile);
     }
     return decode_outcome::accepted;
 }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "data/profile_decode_simd.h"
 #include "vorex.h"
 
 namespace vorex_data {
@@ -48,7 +49,12 @@ enum class decode_outcome {
 // gives infinities or NaN as IEEE 754 says.
 // On any other outcome `profile` is untouched. A datagram shorter than its
 // type's full size is refused rather than decoded from stale bytes.
+// Runs on the fastest path this processor supports; every path gives the
+// same bits.
 decode_outcome decode_profile(const std::uint8_t* datagram, std::size_t length, vorex_profile& profile);
+// The same on a chosen path. REQUIRES: decode_path_supported(path).
+decode_outcome decode_profile(const std::uint8_t* datagram, std::size_t length, vorex_profile& profile,
+                              decode_path path);
 
 }  // namespace vorex_data
 

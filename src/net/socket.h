@@ -35,6 +35,14 @@ handle duplicate(handle h);
 bool set_receive_timeout(handle h, int milliseconds);
 bool set_broadcast(handle h);
 bool set_reuse_address(handle h);
+// Asks for a kernel receive buffer of `bytes`. Where the platform caps the
+// request (Linux: net.core.rmem_max) and the process may exceed the cap,
+// the cap is passed over. True when the platform took a request at all;
+// the size granted is receive_buffer_size's.
+bool set_receive_buffer(handle h, int bytes);
+// The receive buffer the platform reports for the socket, or -1. Linux
+// reports twice what was granted, its bookkeeping included.
+int receive_buffer_size(handle h);
 bool bind(handle h, endpoint local);
 // The local address and port a socket is bound to.
 bool local_endpoint(handle h, endpoint* local);

@@ -69,6 +69,18 @@ bool set_receive_timeout(handle h, int milliseconds) {
 bool set_broadcast(handle h) { return set_int_option(h, SOL_SOCKET, SO_BROADCAST, 1); }
 bool set_reuse_address(handle h) { return set_int_option(h, SOL_SOCKET, SO_REUSEADDR, 1); }
 
+bool set_receive_buffer(handle h, int bytes) {
+    // The forcing variant needs CAP_NET_ADMIN; without it the plain one is
+    // silently clamped to net.core.rmem_max.
+    return set_int_option(h, SOL_SOCKET, SO_RCVBUFFORCE, bytes) || set_int_option(h, SOL_SOCKET, SO_RCVBUF, bytes);
+}
+
+int receive_buffer_size(handle h) {
+    int value = 0;
+    socklen_t len = sizeof value;
+    return ::getsockopt(fd_of(h), SOL_SOCKET, SO_RCVBUF, &value, &len) == 0 ? value : -1;
+}
+
 bool bind(handle h, endpoint local) {
     sockaddr_in a = to_sockaddr(local);
     bool ok = ::bind(fd_of(h), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;

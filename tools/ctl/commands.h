@@ -13,6 +13,7 @@ void add_params_commands(CLI::App& app, command_registry& registry);       // pa
 void add_maintenance_commands(CLI::App& app, command_registry& registry);  // firmware ..., log
 void add_view_command(CLI::App& app, command_registry& registry);          // view
 void add_record_command(CLI::App& app, command_registry& registry);        // record
+void add_doctor_command(CLI::App& app, command_registry& registry);        // doctor
 
 }  // namespace vorexctl
 

@@ -8,6 +8,7 @@
 #include "picture.h"
 #include "plot.h"
 #include "progress.h"
+#include "udp_table.h"
 
 namespace vorexctl {
 
@@ -44,6 +45,27 @@ bool next_profile(vorex& sensor, vorex_profile& profile, std::uint64_t& malforme
     return false;
 }
 
+// The kernel's drops on the data port since the stream began, read anew at
+// most once per status period (the table costs a file read), or -1.
+class port_drops {
+public:
+    explicit port_drops(std::uint16_t port) : port_(port), before_(own_drops_on_port(port)), now_(before_), read_(clock::now()) {}
+    std::int64_t since_start(bool fresh) {
+        if (before_ < 0) return -1;
+        if (fresh || clock::now() - read_ >= status_period) {
+            now_ = own_drops_on_port(port_);
+            read_ = clock::now();
+        }
+        return now_ < 0 ? -1 : now_ - before_;
+    }
+
+private:
+    std::uint16_t port_;
+    std::int64_t before_;
+    std::int64_t now_;
+    clock::time_point read_;
+};
+
 struct stream_options {
     selector_options sensor;
     std::uint64_t count = 0;
@@ -66,11 +88,12 @@ void run_stream(const stream_options& o) {
     std::uint64_t received = 0, malformed = 0, points = 0;
     const auto start = clock::now();
     auto last_datagram = start;
-    auto status = [&] {
+    port_drops dropped(sensor->info().data_port);
+    auto status = [&](bool final = false) {
         const double elapsed = seconds_since(start);
         return stream_status(elapsed > 0 ? static_cast<double>(received) / elapsed : 0,
                              received ? static_cast<double>(points) / static_cast<double>(received) : 0, malformed,
-                             received);
+                             received, dropped.since_start(final));
     };
     while (!interrupted && (o.count == 0 || received < o.count) && (o.duration <= 0 || seconds_since(start) < o.duration)) {
         const std::uint64_t refused = malformed;
@@ -87,7 +110,7 @@ void run_stream(const stream_options& o) {
     }
     out.finish();
     status_line.clear();
-    std::fprintf(stderr, "%s\n", status().c_str());
+    std::fprintf(stderr, "%s\n", status(true).c_str());
     if (received == 0) fail("no profile received");
 }
 

@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
     add_maintenance_commands(app, registry);
     add_view_command(app, registry);
     add_record_command(app, registry);
+    add_doctor_command(app, registry);
 
     try {
         app.parse(argc, argv);

@@ -48,10 +48,12 @@ std::string progress_line(std::uint64_t done, std::uint64_t total, double second
 }
 
 std::string stream_status(double profiles_per_second, double points_per_profile, std::uint64_t malformed,
-                          std::uint64_t received) {
-    char text[160];
-    std::snprintf(text, sizeof text, "%.1f profiles/s  %.0f points/profile  %llu malformed  (%llu received)",
-                  profiles_per_second, points_per_profile, static_cast<unsigned long long>(malformed),
+                          std::uint64_t received, std::int64_t dropped) {
+    char drops[40] = "";
+    if (dropped >= 0) std::snprintf(drops, sizeof drops, "  %lld dropped", static_cast<long long>(dropped));
+    char text[200];
+    std::snprintf(text, sizeof text, "%.1f profiles/s  %.0f points/profile  %llu malformed%s  (%llu received)",
+                  profiles_per_second, points_per_profile, static_cast<unsigned long long>(malformed), drops,
                   static_cast<unsigned long long>(received));
     return text;
 }

@@ -17,9 +17,10 @@ std::string duration_text(double seconds);
 // The rate and ETA show "--" until bytes have moved.
 std::string progress_line(std::uint64_t done, std::uint64_t total, double seconds);
 
-// "120.0 profiles/s  1296 points/profile  0 malformed  (1234 received)".
+// "120.0 profiles/s  1296 points/profile  0 malformed  2 dropped  (1234 received)";
+// the dropped count (by the kernel, on the data port) only when known (>= 0).
 std::string stream_status(double profiles_per_second, double points_per_profile, std::uint64_t malformed,
-                          std::uint64_t received);
+                          std::uint64_t received, std::int64_t dropped = -1);
 
 }  // namespace vorexctl
 

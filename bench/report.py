@@ -1,0 +1,140 @@
+#!/usr/bin/python3
+"""Turns the benchmark programs' JSON into one table of ratios against
+floors measured in the same run, printed and written as Markdown."""
+import argparse, datetime, json, os, platform, re, statistics, subprocess
+
+# name pattern -> (row label, unit, floor, better, target ratio or None)
+ROWS = [
+    (r"decode_vs_plain_pass/type:(\d+)", "decode type {0}", "ns/profile", "plain pass over the same bytes", "lower", None),
+    (r"decode_vs_plain_pass/type:(\d+)/divisor:(\d+)", "  decode type {0}, divisor {1}", "ns/profile", "plain pass over the same bytes", "lower", None),
+    (r"decode_vs_plain_pass/type:(\d+)/path:(\d)", "  decode type {0}, {path} path", "ns/profile", "plain pass over the same bytes", "lower", None),
+    (r"stream/cpu_per_profile", "get_result CPU per profile", "us", "bare receive loop + one decode", "lower", 1.2),
+    (r"stream/flat_out_rate", "get_result flat-out rate", "profiles/s", "bare receive loop, same socket setup", "higher", None),
+    (r"loss/(\d+)", "loss at {0}/s, 2 ms stall every 100 ms", "datagrams lost", "bare loop, same buffer", "loss", None),
+    (r"loss_default_buffer/(\d+)", "  bare loop with default buffer, {0}/s", "datagrams lost", "bare loop, same buffer", "loss", None),
+    (r"group_read_round_trip/peer_cpu:(\d+)", "group read round trip, {cpus}", "us", "bare ping-pong 14/206 bytes", "lower", 1.5),
+    (r"write_params_round_trip/peer_cpu:(\d+)", "write_params round trip, {cpus}", "us", "bare ping-pong 1414/14 bytes", "lower", 1.5),
+    (r"upload_vs_stop_and_wait", "firmware upload 16 MiB", "MiB/s", "bare stop-and-wait 1294/14 bytes", "higher", 0.9),
+    (r"upload_peak_rss/(\d+)", "peak memory, upload of {0} MiB", "KiB", "peak before the upload", "lower", None),
+    (r"get_image_vs_chunked_stop_and_wait/packet_size:(\d+)", "get_image, image_packet_size {0}", "ms/image", "bare chunked stop-and-wait", "lower", None),
+]
+
+
+def row_of(name):
+    name = re.sub(r"/(iterations|repeats|real_time|min_time)[^/]*|/path:-1|/divisor:0", "", name)
+    for order, (pattern, label, unit, floor, better, target) in enumerate(ROWS):
+        m = re.fullmatch(pattern, name)
+        if m:
+            cpus = path = ""
+            if m.groups() and "peer_cpu" in pattern:
+                cpus = "one CPU" if m.group(1) == "0" else "two CPUs"
+            if "path:(\\d)" in pattern:
+                path = ["generic", "AVX2", "AVX-512"][int(m.group(2))]
+            return name, order, label.format(*m.groups(), cpus=cpus, path=path), unit, floor, better, target
+    return None
+
+
+def load_samples(paths):
+    samples = {}
+    for path in paths:
+        with open(path) as f:
+            doc = json.load(f)
+        for b in doc.get("benchmarks", []):
+            if b.get("run_type", "iteration") != "iteration" or "value" not in b or "floor" not in b:
+                continue
+            if b.get("error_occurred"):
+                continue
+            key = re.sub(r"/(iterations|repeats|real_time|min_time)[^/]*|/path:-1|/divisor:0", "", b["name"])
+            samples.setdefault(key, []).append((float(b["value"]), float(b["floor"])))
+    return samples
+
+
+def summary(better, pairs):
+    values = [v for v, _ in pairs]
+    floors = [f for _, f in pairs]
+    if better == "loss":
+        clean = sum(1 for v in values if v == 0)
+        return {"value": statistics.median(values), "floor": statistics.median(floors),
+                "ratio": None, "spread": f"{min(values):g}..{max(values):g}", "clean": f"{clean}/{len(values)}"}
+    ratios = [v / f for v, f in pairs if f > 0]
+    return {"value": statistics.median(values), "floor": statistics.median(floors),
+            "ratio": statistics.median(ratios) if ratios else None,
+            "spread": f"{min(ratios):.2f}..{max(ratios):.2f}" if ratios else "-", "clean": None}
+
+
+def fmt(x):
+    if x is None:
+        return "-"
+    return f"{x:.3g}" if abs(x) < 1000 else f"{x:,.0f}"
+
+
+def machine():
+    model = "?"
+    with open("/proc/cpuinfo") as f:
+        text = f.read()
+    m = re.search(r"model name\s*:\s*(.*)", text)
+    if m:
+        model = m.group(1)
+    avx = sorted(set(re.findall(r"\b(avx2|avx512[a-z]*)\b", text)))
+    compiler = subprocess.run(["c++", "--version"], capture_output=True, text=True).stdout.splitlines()[0]
+    with open("/proc/sys/net/core/rmem_max") as f:
+        rmem = f.read().strip()
+    return [f"Machine: {model}, {os.cpu_count()} CPUs, Linux {platform.release()}; "
+            f"CPU features: {' '.join(avx) or 'none of AVX2/AVX-512'}; net.core.rmem_max {rmem}",
+            f"Compiler: {compiler}",
+            f"Date: {datetime.datetime.now(datetime.timezone.utc).strftime('%Y-%m-%d %H:%M UTC')}"]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--out")
+    ap.add_argument("--samples")
+    ap.add_argument("--before")
+    ap.add_argument("--before-label", default="an earlier run of the same benchmarks")
+    ap.add_argument("--command", default="bench/run")
+    ap.add_argument("inputs", nargs="+")
+    args = ap.parse_args()
+    samples = load_samples(args.inputs)
+    if args.samples:
+        with open(args.samples, "w") as f:
+            json.dump({"benchmarks": [{"name": k, "value": v, "floor": fl} for k, p in samples.items() for v, fl in p]}, f)
+    before = load_samples([args.before]) if args.before else {}
+
+    header = ["row", "unit", "measured", "floor", "floor is", "ratio", "spread", "runs without loss"]
+    if before:
+        header.insert(6, "ratio before")
+    lines = []
+    for key in sorted(samples, key=lambda k: (row_of(k) or (k, 99))[1]):
+        r = row_of(key)
+        if not r:
+            continue
+        _, _, label, unit, floor, better, target = r
+        s = summary(better, samples[key])
+        ratio = fmt(s["ratio"])
+        if target is not None and s["ratio"] is not None:
+            ratio += f" ({'≥' if better == 'higher' else '≤'} {target})"
+        cells = [label, unit, fmt(s["value"]), fmt(s["floor"]), floor, ratio, s["spread"], s["clean"] or ""]
+        if before:
+            b = summary(better, before[key]) if key in before else None
+            cells.insert(6, (b["clean"] + " clean, median " + fmt(b["value"])) if b and better == "loss"
+                         else fmt(b["ratio"]) if b else "-")
+        lines.append(cells)
+
+    table = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
+    table += ["| " + " | ".join(c) + " |" for c in lines]
+    print("\n".join(table))
+    if args.out:
+        doc = ["# Performance", ""] + [f"- {m}" for m in machine()] + [
+            f"- Command: `{args.command}`", "",
+            "Each row is a ratio of the library's figure to a floor measured in the same run, on the same",
+            "machine, repeated; the table gives the medians and the spread (smallest..largest ratio) of the",
+            "repetitions. The machine these figures come from is shared and noisy: the ratios, not the",
+            "absolute times, are the claims. Ratios of throughputs (rates, MiB/s) are better when higher; of",
+            "times, when lower. Loss rows give the median count of lost datagrams and how many runs lost none.",
+            ] + ([f"The column ratio before holds {args.before_label}."] if before else []) + [""] + table + [""]
+        with open(args.out, "w") as f:
+            f.write("\n".join(doc))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,75 @@
+// Every decode path this processor runs gives, bit for bit, what the
+// generic loop gives: on random datagrams of each type with zero samples
+// mixed in (scattered and in runs), under every class of divisor.
+#include <cstring>
+#include <random>
+
+#include "data/profile_decode.h"
+#include "data_support.h"
+
+namespace vorex_test {
+namespace {
+
+using vorex_data::decode_path;
+
+// 0 gives infinities and NaN; powers of two take the reciprocal; the rest
+// divide.
+constexpr std::uint16_t divisors[] = {0, 1, 2, 64, 1024, 16384, 32768, 3, 7, 100, 1000, 12345, 65535};
+
+bytes random_datagram(std::mt19937& rng, int type, std::uint16_t divisor) {
+    std::uniform_int_distribution<int> word(0, 0xFFFF), percent(0, 99);
+    bytes d = profile_datagram(type, static_cast<std::uint16_t>(word(rng)), static_cast<std::uint16_t>(word(rng)),
+                               divisor);
+    const std::size_t words = (d.size() - 64) / 2;
+    const bool pairs = type == 17 || type == 19;
+    const int zero_share = percent(rng);  // from none to nearly all
+    for (std::size_t i = 0; i < words; ++i) {
+        const bool zero = percent(rng) < zero_share || (i / 64) % 5 == 1;  // and runs of zeros
+        std::uint16_t v = static_cast<std::uint16_t>(word(rng));
+        // For pairs only Z (the second word) decides; X may be zero or not.
+        if (zero && (!pairs || i % 2 == 1)) v = 0;
+        vorex_wire::store_u16_le(&d[64 + 2 * i], v);
+    }
+    return d;
+}
+
+// A record with stale content, as a caller that reuses it passes: fewer
+// points than the datagram yields, or more than any can.
+vorex_profile stale_record(int round) {
+    vorex_profile p;
+    p.points.assign(round % 2 ? 2000 : 3, vorex_point_t{-1.5, 2.5});
+    p.raw_values.assign(1500, 0xBEEF);
+    return p;
+}
+
+void expect_same_bits(const vorex_profile& want, const vorex_profile& got) {
+    ASSERT_EQ(std::memcmp(&want.header, &got.header, sizeof want.header), 0);
+    ASSERT_EQ(want.points.size(), got.points.size());
+    ASSERT_EQ(std::memcmp(want.points.data(), got.points.data(), want.points.size() * sizeof(vorex_point_t)), 0);
+    ASSERT_EQ(want.raw_values, got.raw_values);
+}
+
+class decode_paths : public ::testing::TestWithParam<decode_path> {};
+
+TEST_P(decode_paths, give_the_generic_bits) {
+    if (!vorex_data::decode_path_supported(GetParam())) GTEST_SKIP() << "not supported by this processor or build";
+    std::mt19937 rng(20261209);
+    for (int type = 16; type <= 19; ++type)
+        for (std::uint16_t divisor : divisors)
+            for (int round = 0; round < 20; ++round) {
+                SCOPED_TRACE(::testing::Message() << "type " << type << " divisor " << divisor << " round " << round);
+                const bytes d = random_datagram(rng, type, divisor);
+                vorex_profile want = stale_record(round), got = stale_record(round);
+                ASSERT_EQ(vorex_data::decode_profile(d.data(), d.size(), want, decode_path::generic),
+                          vorex_data::decode_outcome::accepted);
+                ASSERT_EQ(vorex_data::decode_profile(d.data(), d.size(), got, GetParam()),
+                          vorex_data::decode_outcome::accepted);
+                expect_same_bits(want, got);
+            }
+}
+
+INSTANTIATE_TEST_SUITE_P(all, decode_paths, ::testing::Values(decode_path::avx2, decode_path::avx512),
+                         [](const auto& p) { return p.param == decode_path::avx2 ? "avx2" : "avx512"; });
+
+}  // namespace
+}  // namespace vorex_test
