@@ -72,7 +72,9 @@ vorex_net::endpoint scripted_test::host_service() const {
 void scripted_test::push(const bytes& data) { sensor->send(data, host_service()); }
 
 std::vector<bytes> scripted_test::wire(std::size_t expected) const {
-    sensor->wait_for(expected, 1s);
+    // The library's sends are done when its call returns; only the sensor's
+    // thread may lag behind on a loaded machine, so wait for it generously.
+    sensor->wait_for(expected, 10s);
     std::this_thread::sleep_for(std::chrono::milliseconds(test_timeout_ms / 2));
     std::vector<bytes> out;
     for (const auto& d : sensor->wire()) out.push_back(d.data);

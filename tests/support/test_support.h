@@ -62,7 +62,7 @@ protected:
     // The session's service socket address.
     vorex_net::endpoint host_service() const;
     // The datagrams the sensor received, once at least `expected` arrived
-    // (or a second passed) and a moment more for any extra to show up.
+    // (or ten seconds passed) and a moment more for any extra to show up.
     std::vector<bytes> wire(std::size_t expected = 0) const;
 
     std::uint16_t& counter() { return vorex_session_access::counter(*session); }

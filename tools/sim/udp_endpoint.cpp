@@ -15,7 +15,12 @@ udp_endpoint::udp_endpoint(vorex_net::endpoint local, handler on_datagram, bool 
     if (socket_ == vorex_net::invalid_handle) throw std::runtime_error("cannot open a UDP socket");
     vorex_net::set_receive_timeout(socket_, poll_ms);
     if (broadcast) vorex_net::set_broadcast(socket_);
-    vorex_net::set_reuse_address(socket_);
+    // Only a fixed port is shared (several simulated sensors on the
+    // discovery port). With address reuse, Linux may hand out an ephemeral
+    // port that another reusing socket already holds, and datagrams meant
+    // for one simulated sensor then reach another, in this process or in a
+    // test running beside it.
+    if (local.port != 0) vorex_net::set_reuse_address(socket_);
     if (!vorex_net::bind(socket_, local) || !vorex_net::local_endpoint(socket_, &local_)) {
         vorex_net::close(socket_);
         throw std::runtime_error("cannot bind the simulated sensor's socket");
