@@ -51,6 +51,7 @@ protected:
     void TearDown() override {
         sensors.reset();
         if (initialised) vorex::cleanup();
+        expect_descriptors_as_before(descriptors_before);
     }
     // Answers each broadcast with what `answer` returns for the adapter it
     // came from.
@@ -71,6 +72,7 @@ protected:
     }
     static std::uint32_t serial_of(const std::shared_ptr<vorex>& s) { return s->info().serial; }
 
+    const int descriptors_before = open_descriptors();
     bool initialised = false;
     std::unique_ptr<udp_endpoint> sensors;
 };

@@ -16,12 +16,15 @@ std::uint32_t ipv4(const char* dotted) {
     return a;
 }
 
-library_test::library_test() {
+library_test::library_test() : descriptors_before_(open_descriptors()) {
     vorex_test_seam::set_receive_timeout_ms(test_timeout_ms);
     EXPECT_TRUE(vorex::init());
 }
 
-library_test::~library_test() { vorex::cleanup(); }
+library_test::~library_test() {
+    vorex::cleanup();
+    expect_descriptors_as_before(descriptors_before_);
+}
 
 std::uint16_t free_port() {
     vorex_net::handle h = vorex_net::open_udp();
@@ -128,6 +131,10 @@ int open_descriptors() {
         --n;  // the directory's own descriptor
     }
     return n;
+}
+
+void expect_descriptors_as_before(int before) {
+    EXPECT_EQ(open_descriptors(), before) << "descriptors opened during the test are still open";
 }
 
 int lowest_free_descriptor() {

@@ -33,11 +33,15 @@ constexpr std::uint32_t mask_8 = 0x000000FF;     // 255.0.0.0 as stored
 // Address "a.b.c.d" in network byte order.
 std::uint32_t ipv4(const char* dotted);
 
-// Owns init/cleanup around each test and shortens the socket timeout.
+// Owns init/cleanup around each test and shortens the socket timeout. On
+// the way out it checks that the test left no descriptor open.
 class library_test : public ::testing::Test {
 protected:
     library_test();
     ~library_test() override;
+
+private:
+    int descriptors_before_;
 };
 
 // A UDP port that is free right now on loopback.
@@ -90,6 +94,10 @@ bytes header_bytes(std::uint8_t flags, std::uint32_t serial, std::uint16_t count
 
 // Number of open file descriptors of this process.
 int open_descriptors();
+// Fails the running test when the process holds another number of open
+// descriptors than `before` (taken with open_descriptors() at its start).
+// The one place that knows how descriptors are counted on this platform.
+void expect_descriptors_as_before(int before);
 // The number the next descriptor would get (a limit on descriptors is a
 // limit on that number).
 int lowest_free_descriptor();
