@@ -11,6 +11,7 @@ packages=(
   iproute2 util-linux                        # private network namespaces
   pkg-config dpkg-dev file                   # packaging checks
   clang libclang-rt-14-dev                   # fuzzers
+  valgrind                                   # the demo under valgrind
 )
 
 missing=()
