@@ -37,6 +37,10 @@ struct flood_case {
     bool answered;
 };
 
+std::string flood_case_name(const ::testing::TestParamInfo<flood_case>& info) {
+    return info.param.answered ? "answer_is_the_last_receive_allowed" : "answer_lies_past_the_bound";
+}
+
 class exchange_flood_test : public flood_test, public ::testing::WithParamInterface<flood_case> {};
 
 TEST_P(exchange_flood_test, reboot_passes_over_strays_only_up_to_its_receive_bound) {
@@ -57,8 +61,8 @@ TEST_P(exchange_flood_test, reboot_passes_over_strays_only_up_to_its_receive_bou
     EXPECT_EQ(wire(1).size(), 1u);  // nothing was ever missing: no resend
 }
 
-INSTANTIATE_TEST_SUITE_P(bound, exchange_flood_test,
-                         ::testing::Values(flood_case{1, true}, flood_case{0, false}));
+INSTANTIATE_TEST_SUITE_P(bound, exchange_flood_test, ::testing::Values(flood_case{1, true}, flood_case{0, false}),
+                         flood_case_name);
 
 // A 2-byte chunk datagram at `offset`, no acknowledgement asked.
 bytes chunk(std::uint32_t offset) {
@@ -95,7 +99,8 @@ TEST_P(image_flood_test, image_takes_small_chunks_only_up_to_its_receive_bound) 
     EXPECT_EQ(image[0], 0x77);
 }
 
-INSTANTIATE_TEST_SUITE_P(bound, image_flood_test, ::testing::Values(flood_case{1, true}, flood_case{0, false}));
+INSTANTIATE_TEST_SUITE_P(bound, image_flood_test, ::testing::Values(flood_case{1, true}, flood_case{0, false}),
+                         flood_case_name);
 
 TEST_F(flood_test, null_image_buffer_is_refused_before_anything_is_sent) {
     const std::uint16_t before = counter();
