@@ -45,14 +45,7 @@ std::size_t from_environment(const char* name, std::size_t fallback) {
     return v && *v ? static_cast<std::size_t>(std::strtoull(v, nullptr, 10)) : fallback;
 }
 
-const std::vector<std::string> network = {
-    "ip link set lo up",
-    "ip link add v0 type veth peer name v1",
-    "ip addr add 198.18.0.1/24 brd + dev v0",
-    "ip addr add 198.18.1.1/24 brd + dev v1",
-    "ip link set v0 up",
-    "ip link set v1 up",
-};
+const std::vector<std::string>& network = two_veth_adapters();
 
 struct figures {
     std::atomic<std::uint64_t> operations{0}, successes{0}, failures{0}, wrong_successes{0}, counter_errors{0},

@@ -173,6 +173,18 @@ bool enter_private_network(const std::vector<std::string>& commands) {
     return true;
 }
 
+const std::vector<std::string>& two_veth_adapters() {
+    static const std::vector<std::string> setup = {
+        "ip link set lo up",
+        "ip link add v0 type veth peer name v1",
+        "ip addr add 198.18.0.1/24 brd + dev v0",
+        "ip addr add 198.18.1.1/24 brd + dev v1",
+        "ip link set v0 up",
+        "ip link set v1 up",
+    };
+    return setup;
+}
+
 bool wait_for_adapters(std::size_t count) {
     const auto give_up = std::chrono::steady_clock::now() + 10s;
     while (vorex_net::up_ipv4_addresses().size() < count) {

@@ -107,6 +107,10 @@ int lowest_free_descriptor();
 // test when that is not possible: discovery broadcasts must never leave
 // the private namespace. Returns false on failure.
 bool enter_private_network(const std::vector<std::string>& commands);
+// Setup for enter_private_network: lo up and a veth pair whose ends are two
+// adapters, 198.18.0.1/24 on v0 and 198.18.1.1/24 on v1 (three addresses
+// with 127.0.0.1).
+const std::vector<std::string>& two_veth_adapters();
 // Links come up asynchronously (carrier detection): waits until at least
 // `count` IPv4 addresses sit on operationally up adapters.
 bool wait_for_adapters(std::size_t count);
