@@ -104,6 +104,11 @@ bool udp_endpoint::wait_for(std::size_t count, std::chrono::milliseconds timeout
     return received_.wait_for(lock, timeout, [&] { return wire_.size() >= count; });
 }
 
+std::size_t udp_endpoint::pending_sends() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return pending_.size();
+}
+
 vorex_net::endpoint udp_endpoint::last_peer() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return last_peer_;

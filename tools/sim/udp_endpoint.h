@@ -60,6 +60,8 @@ public:
     void clear_wire();
     // Waits until at least `count` datagrams were received.
     bool wait_for(std::size_t count, std::chrono::milliseconds timeout) const;
+    // Datagrams held back for a later send (delays and faults).
+    std::size_t pending_sends() const;
     // The sender of the latest datagram (zero before any).
     vorex_net::endpoint last_peer() const;
 
