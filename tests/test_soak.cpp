@@ -9,7 +9,7 @@
 // as a foreign value); the counter follows its rules; every failure is one
 // the result reports with a message of the table; no wait outlasts its
 // bound. VOREX_SOAK_OPERATIONS sets the service operations per session
-// (default 400) and VOREX_SOAK_SEED the faults' seed, for a long run:
+// (default 300) and VOREX_SOAK_SEED the faults' seed, for a long run:
 //   VOREX_SOAK_OPERATIONS=20000 ctest --preset vorex -R soak --output-on-failure
 #include <algorithm>
 #include <atomic>
@@ -348,7 +348,7 @@ TEST_F(soak_test, mixed_operations_against_faulty_sensors_never_succeed_wrongly)
     ASSERT_TRUE(vorex::init());
     initialised = true;
 
-    const std::size_t operations = from_environment("VOREX_SOAK_OPERATIONS", 400);
+    const std::size_t operations = from_environment("VOREX_SOAK_OPERATIONS", 300);
     const std::uint64_t seed = from_environment("VOREX_SOAK_SEED", 20261209);
     std::vector<vorex_sim::device_config> configs;
     for (std::size_t i = 0; i < sensors; ++i) {
