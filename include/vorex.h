@@ -179,6 +179,9 @@ public:
     // Broadcasts a discovery request from every host address and returns one
     // disconnected session per sensor that answered, in the order found.
     // Sets *done to true just before returning when done is given.
+    // Bound: each adapter's reply loop ends at the first empty receive or
+    // after 1024 datagrams, so a flooding host holds it for at most 1024
+    // receive timeouts per adapter.
     static std::vector<std::shared_ptr<vorex>> search(bool* done = nullptr);
 
     // A disconnected session for the sensor `info` describes; its first
@@ -201,6 +204,12 @@ public:
     void disconnect();
 
     // Whole parameter block, through the session's cache.
+    //
+    // Bound of every exchange that waits with resends (write_params,
+    // flush_params, reboot, the groups, the firmware operations): its limit
+    // in 100 ms steps times five receives, e.g. 150 receives for 3000 ms; a
+    // flood of wrong-length datagrams fails the wait there. read_params and
+    // the log operations make one receive.
     bool read_params(vorex_user_params_t* params);
     bool write_params(vorex_user_params_t* params);
     bool flush_params();
@@ -236,7 +245,10 @@ public:
     // receive timeout.
     bool get_result(vorex_profile& profile);
     // Fetches the sensor's image into `image`, which holds at least 316224
-    // bytes.
+    // bytes. A null `image` returns false before anything is sent. Bound:
+    // eight times the datagrams a whole image needs at the record's
+    // image_packet_size, plus 64 (144 receives for the default size); a
+    // transfer still incomplete there returns false.
     bool get_image(unsigned char* image);
 
     // Uploads a firmware file and checks the sensor's checksum of it. A file

@@ -17,6 +17,7 @@ packages=(
   pybind11-dev python3-dev python3-numpy     # the Python module
   python3-pytest python3-matplotlib          # its tests and examples
   build-essential debhelper dh-python lintian  # Debian packages
+  valgrind                                   # the demo under valgrind
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the 64-bit and the 32-bit library with
-# their tests, and runs the whole suite in both, under ASan+UBSan, and the
-# concurrency tests under ThreadSanitizer. Needs root: discovery tests make
+# their tests, and runs the whole suite in both, under ASan+UBSan (with
+# LeakSanitizer) and under ThreadSanitizer; then the libFuzzer targets, the
+# soak against a faulty simulated sensor and the demo under valgrind. Needs root: discovery tests make
 # private network namespaces. Prints each stage's duration and ends with one
 # summary line.
 set -uo pipefail
@@ -102,6 +103,31 @@ debs_installed() {
 }
 stage debs debs
 stage debs-installed debs_installed
+# Each libFuzzer target for a bounded time (VOREX_FUZZ_SECONDS each).
+ci_fuzz() {
+  scripts/ci-fuzz.sh 2>&1 | tee "$logs/fuzz"
+  local line targets bad
+  line=$(grep -E "^fuzz: [0-9]+ targets, [0-9]+ failed" "$logs/fuzz" | tail -n 1)
+  if [ -z "$line" ]; then count 0 1; return; fi
+  targets=$(sed -E 's/^fuzz: ([0-9]+) targets, ([0-9]+) failed/\1/' <<<"$line")
+  bad=$(sed -E 's/^fuzz: ([0-9]+) targets, ([0-9]+) failed/\2/' <<<"$line")
+  count $((targets - bad)) "$bad"
+}
+
+# The short soak against the faulty simulated sensor, from the vorex build;
+# VOREX_SOAK_OPERATIONS makes it longer.
+ci_soak() {
+  if timeout 900 ctest --test-dir build/vorex -L soak -V >"$logs/soak" 2>&1; then count 1 0; else count 0 1; fi
+  grep -E "soak: |Failure|over bound|wrong success" "$logs/soak" | sed -E 's/^[0-9]+: //' | head -n 25
+}
+
+ci_valgrind() {
+  if scripts/ci-valgrind.sh; then count 1 0; else count 0 1; fi
+}
+
+stage fuzz ci_fuzz
+stage soak ci_soak
+stage valgrind ci_valgrind
 
 echo "=== all stages: $((SECONDS - started)) s"
 echo "total: $passed passed, $failed failed"

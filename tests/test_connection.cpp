@@ -30,7 +30,11 @@ protected:
         ASSERT_TRUE(vorex::init());
         ASSERT_EQ(vorex_core::adapter_count(), 2);
     }
-    void TearDown() override { vorex::cleanup(); }
+    void TearDown() override {
+        vorex::cleanup();
+        expect_descriptors_as_before(descriptors_before);
+    }
+    const int descriptors_before = open_descriptors();
 };
 
 TEST_F(address_selection, picks_the_host_address_in_the_sensors_subnet) {

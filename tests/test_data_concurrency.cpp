@@ -14,7 +14,11 @@ using data_concurrency_test = scripted_test;
 TEST_F(data_concurrency_test, get_result_runs_while_get_image_holds_the_service_lock) {
     // A slow sensor: each of 12 chunks follows the previous acknowledgement
     // after 25 ms, well inside one receive timeout, so the transfer lasts
-    // about 300 ms with service_lock held throughout.
+    // about 300 ms with service_lock held throughout. The sockets get a
+    // long timeout: with the tests' short one a loaded machine could let
+    // the gap between two chunks outlast it and end the image early.
+    vorex_test_seam::set_receive_timeout_ms(2000);
+    ASSERT_TRUE(session->connect());
     constexpr std::size_t chunk = 1396;
     constexpr int chunks = 12;
     auto sent = std::make_shared<std::atomic<int>>(0);

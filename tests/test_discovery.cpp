@@ -10,14 +10,7 @@ using vorex_sim::udp_endpoint;
 
 constexpr std::uint32_t any_address = 0;
 
-const std::vector<std::string> two_adapters = {
-    "ip link set lo up",
-    "ip link add v0 type veth peer name v1",
-    "ip addr add 198.18.0.1/24 brd + dev v0",
-    "ip addr add 198.18.1.1/24 brd + dev v1",
-    "ip link set v0 up",
-    "ip link set v1 up",
-};
+const std::vector<std::string>& two_adapters = two_veth_adapters();
 
 bytes discovery_request() { return header_bytes(0x14, 0xFFFFFFFF, 0, 0x5E, 0x00, 0); }
 
@@ -51,6 +44,7 @@ protected:
     void TearDown() override {
         sensors.reset();
         if (initialised) vorex::cleanup();
+        expect_descriptors_as_before(descriptors_before);
     }
     // Answers each broadcast with what `answer` returns for the adapter it
     // came from.
@@ -71,6 +65,7 @@ protected:
     }
     static std::uint32_t serial_of(const std::shared_ptr<vorex>& s) { return s->info().serial; }
 
+    const int descriptors_before = open_descriptors();
     bool initialised = false;
     std::unique_ptr<udp_endpoint> sensors;
 };

@@ -53,7 +53,7 @@ bool already_found(const session_list& found, const std::uint8_t* record) {
 
 void collect_replies(vorex_net::handle socket, session_list& found) {
     std::uint8_t* in = vorex_core::receive_buffer();
-    for (;;) {
+    for (int receives = 0; receives < vorex_core::max_discovery_receives; ++receives) {
         vorex_net::endpoint sender;
         int n = vorex_net::receive(socket, in, vorex_wire::discovery_reply_size, &sender);
         if (n <= 0) return;

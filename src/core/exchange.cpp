@@ -1,26 +1,11 @@
 #include "core/exchange.h"
 
-#include <chrono>
 #include <cstring>
 
 #include "core/session_access.h"
 #include "core/state.h"
 
 namespace vorex_core {
-namespace {
-
-// How far beyond its silent duration a wait may run while wrong-length
-// datagrams keep arriving. Generous, so a busy but healthy link is never
-// cut short, yet a flooding sender cannot hold service_lock forever.
-constexpr int flood_allowance = 4;
-
-std::chrono::milliseconds flood_cap(int limit_ms) {
-    int steps = limit_ms / receive_step_ms + 1;
-    return std::chrono::milliseconds(static_cast<long long>(steps) * vorex_net::library_receive_timeout_ms() *
-                                     flood_allowance);
-}
-
-}  // namespace
 
 bool send_packet(vorex_net::handle socket, const std::uint8_t* header, vorex_net::endpoint to, int payload_length,
                  const void* payload) {
@@ -38,12 +23,13 @@ bool receive_reply(vorex_net::handle socket, std::uint8_t* header_out, int limit
                    void* payload_out, const vorex_net::endpoint* resend_to) {
     std::uint8_t* in = receive_buffer();
     const int wanted = static_cast<int>(vorex_wire::header_size) + payload_length;
-    const auto deadline = std::chrono::steady_clock::now() + flood_cap(limit_ms);
+    const int receive_limit = max_receives(limit_ms);
     int waited = 0;
+    int receives = 0;
     int empty = 0;
     // The request being waited for: its payload length is in its header.
     const int resend_payload = vorex_wire::load_u16_le(send_buffer() + vorex_wire::at_payload_length);
-    while (waited < limit_ms) {
+    while (waited < limit_ms && receives++ < receive_limit) {
         int n = vorex_net::receive(socket, in, buffer_size);
         if (n == wanted) {
             std::memcpy(header_out, in, vorex_wire::header_size);
@@ -56,8 +42,6 @@ bool receive_reply(vorex_net::handle socket, std::uint8_t* header_out, int limit
             ++empty;
             if (resend_to && empty % resend_every == 0)
                 send_packet(socket, send_buffer(), *resend_to, resend_payload, nullptr);
-        } else if (std::chrono::steady_clock::now() > deadline) {
-            return false;
         }
     }
     return false;

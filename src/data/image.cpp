@@ -38,17 +38,23 @@ std::int32_t image_packet_size(const vorex& session) {
 // final acknowledgement went out whole; an image cut short by silence still
 // returns true with the chunks that came. Reception ends at the first empty
 // receive, at a datagram shorter than a header, or at one larger than the
-// receive size (it fails the receive rather than arriving cut short).
+// receive size (it fails the receive rather than arriving cut short). A
+// transfer that reaches max_image_receives without completing is a flood,
+// not a sensor: it ends with false.
 bool vorex::get_image(unsigned char* image) {
+    // The first chunk would be written through it: refused before anything
+    // is sent, like read_log's null array.
+    if (!image) return false;
     vorex_core::service_operation op(*this);
     if (!op.ready()) return false;
     const service_link& link = op.link();
     if (!send_request(link)) return false;
 
     const std::size_t receive_size = vorex_data::image_receive_size(image_packet_size(*this));
+    const std::size_t receive_limit = vorex_data::max_image_receives(receive_size);
     std::uint8_t* in = vorex_core::receive_buffer();
     vorex_data::image_assembly assembly(image);
-    for (;;) {
+    for (std::size_t receives = 0; receives < receive_limit; ++receives) {
         const int n = vorex_net::receive(link.socket, in, receive_size);
         switch (assembly.take(in, n)) {
         case vorex_data::image_step::stop:
@@ -65,4 +71,5 @@ bool vorex::get_image(unsigned char* image) {
             return vorex_core::send_acknowledgement(link.socket, in, link.sensor);
         }
     }
+    return false;
 }

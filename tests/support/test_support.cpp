@@ -16,12 +16,15 @@ std::uint32_t ipv4(const char* dotted) {
     return a;
 }
 
-library_test::library_test() {
+library_test::library_test() : descriptors_before_(open_descriptors()) {
     vorex_test_seam::set_receive_timeout_ms(test_timeout_ms);
     EXPECT_TRUE(vorex::init());
 }
 
-library_test::~library_test() { vorex::cleanup(); }
+library_test::~library_test() {
+    vorex::cleanup();
+    expect_descriptors_as_before(descriptors_before_);
+}
 
 std::uint16_t free_port() {
     vorex_net::handle h = vorex_net::open_udp();
@@ -72,7 +75,9 @@ vorex_net::endpoint scripted_test::host_service() const {
 void scripted_test::push(const bytes& data) { sensor->send(data, host_service()); }
 
 std::vector<bytes> scripted_test::wire(std::size_t expected) const {
-    sensor->wait_for(expected, 1s);
+    // The library's sends are done when its call returns; only the sensor's
+    // thread may lag behind on a loaded machine, so wait for it generously.
+    sensor->wait_for(expected, 10s);
     std::this_thread::sleep_for(std::chrono::milliseconds(test_timeout_ms / 2));
     std::vector<bytes> out;
     for (const auto& d : sensor->wire()) out.push_back(d.data);
@@ -128,6 +133,10 @@ int open_descriptors() {
     return n;
 }
 
+void expect_descriptors_as_before(int before) {
+    EXPECT_EQ(open_descriptors(), before) << "descriptors opened during the test are still open";
+}
+
 int lowest_free_descriptor() {
     int probe = dup(0);
     close(probe);
@@ -162,6 +171,18 @@ bool enter_private_network(const std::vector<std::string>& commands) {
         }
     }
     return true;
+}
+
+const std::vector<std::string>& two_veth_adapters() {
+    static const std::vector<std::string> setup = {
+        "ip link set lo up",
+        "ip link add v0 type veth peer name v1",
+        "ip addr add 198.18.0.1/24 brd + dev v0",
+        "ip addr add 198.18.1.1/24 brd + dev v1",
+        "ip link set v0 up",
+        "ip link set v1 up",
+    };
+    return setup;
 }
 
 bool wait_for_adapters(std::size_t count) {

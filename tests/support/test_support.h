@@ -33,11 +33,15 @@ constexpr std::uint32_t mask_8 = 0x000000FF;     // 255.0.0.0 as stored
 // Address "a.b.c.d" in network byte order.
 std::uint32_t ipv4(const char* dotted);
 
-// Owns init/cleanup around each test and shortens the socket timeout.
+// Owns init/cleanup around each test and shortens the socket timeout. On
+// the way out it checks that the test left no descriptor open.
 class library_test : public ::testing::Test {
 protected:
     library_test();
     ~library_test() override;
+
+private:
+    int descriptors_before_;
 };
 
 // A UDP port that is free right now on loopback.
@@ -62,7 +66,7 @@ protected:
     // The session's service socket address.
     vorex_net::endpoint host_service() const;
     // The datagrams the sensor received, once at least `expected` arrived
-    // (or a second passed) and a moment more for any extra to show up.
+    // (or ten seconds passed) and a moment more for any extra to show up.
     std::vector<bytes> wire(std::size_t expected = 0) const;
 
     std::uint16_t& counter() { return vorex_session_access::counter(*session); }
@@ -90,6 +94,10 @@ bytes header_bytes(std::uint8_t flags, std::uint32_t serial, std::uint16_t count
 
 // Number of open file descriptors of this process.
 int open_descriptors();
+// Fails the running test when the process holds another number of open
+// descriptors than `before` (taken with open_descriptors() at its start).
+// The one place that knows how descriptors are counted on this platform.
+void expect_descriptors_as_before(int before);
 // The number the next descriptor would get (a limit on descriptors is a
 // limit on that number).
 int lowest_free_descriptor();
@@ -99,6 +107,10 @@ int lowest_free_descriptor();
 // test when that is not possible: discovery broadcasts must never leave
 // the private namespace. Returns false on failure.
 bool enter_private_network(const std::vector<std::string>& commands);
+// Setup for enter_private_network: lo up and a veth pair whose ends are two
+// adapters, 198.18.0.1/24 on v0 and 198.18.1.1/24 on v1 (three addresses
+// with 127.0.0.1).
+const std::vector<std::string>& two_veth_adapters();
 // Links come up asynchronously (carrier detection): waits until at least
 // `count` IPv4 addresses sit on operationally up adapters.
 bool wait_for_adapters(std::size_t count);

@@ -55,6 +55,13 @@ bytes device_model::reply_to(const header& request, std::uint8_t flags, const by
     return out;
 }
 
+void device_model::power_cycle() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    image_transfer_ = image_transfer{};
+    maintenance_ = power_on(config_);
+    load_parameters();
+}
+
 std::vector<reply> device_model::handle_service(const bytes& datagram) {
     if (datagram.size() < header_size) return {};
     header h = decode(datagram.data());

@@ -52,6 +52,10 @@ public:
     // Answers one service datagram from the host.
     std::vector<reply> handle_service(const bytes& datagram);
 
+    // Loses power and comes back: every transfer in progress, the firmware
+    // store and the log are gone, the parameters are those last persisted.
+    void power_cycle();
+
     // The parameter block as it stands.
     vorex_user_params_t parameters() const;
 

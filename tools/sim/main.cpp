@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
     bool no_discovery = false, no_stream = false, loop = false;
     std::string replay_file;
     double speed = 1.0;
+    std::string faults;
     app.add_option("-n,--sensors", count, "Number of simulated sensors")->check(CLI::Range(1, 16));
     CLI::Option* ip_given = app.add_option("--ip", ip, "Address of the first sensor (the others follow it); must be local")->capture_default_str();
     app.add_option("--mask", mask, "Subnet mask the sensors report")->capture_default_str();
@@ -65,6 +66,10 @@ int main(int argc, char** argv) {
         ->check(CLI::ExistingFile);
     app.add_flag("--loop", loop, "Replay the recording round and round");
     app.add_option("--speed", speed, "Replay this many times faster than recorded")->check(CLI::PositiveNumber);
+    app.add_option("--faults", faults,
+                   "Network faults, e.g. drop=0.05,duplicate=0.02,reorder=0.02,delay=20,truncate=0.01,corrupt=0.01,"
+                   "other-address=0.05,flood-service=100,flood-data=100,silence=0.01,silence-ms=300,reboot=0.001,"
+                   "reboot-ms=200,seed=7 (chances per datagram, rates per second, times in ms)");
     CLI11_PARSE(app, argc, argv);
 
     std::optional<vorex_sim::recording> replay;
@@ -110,6 +115,13 @@ int main(int argc, char** argv) {
         std::printf("vorex-sim: sensor serial %u at %s:%u, profiles to host port %u\n", cfg.serial,
                     dotted(cfg.ip_address).c_str(), sim->service(i).local().port, cfg.data_port);
     }
+    vorex_sim::fault_config fault_setup;
+    std::string fault_error;
+    if (!vorex_sim::parse_faults(faults, &fault_setup, &fault_error)) {
+        std::fprintf(stderr, "vorex-sim: --faults: %s\n", fault_error.c_str());
+        return 2;
+    }
+    if (fault_setup.any()) sim->set_faults(fault_setup);
     std::fflush(stdout);
 
     std::signal(SIGINT, on_signal);
@@ -146,5 +158,6 @@ int main(int argc, char** argv) {
         streaming = true;
     }
     if (replayer.joinable()) replayer.join();
+    if (fault_setup.any()) std::printf("vorex-sim: faults injected: %s\n", sim->fault_totals().summary().c_str());
     return 0;
 }

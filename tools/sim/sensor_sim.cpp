@@ -44,7 +44,38 @@ void sensor_sim::answer_discovery(const datagram& d, udp_endpoint& ep) {
     }
 }
 
+void sensor_sim::set_faults(const fault_config& config) {
+    faults_.clear();
+    for (std::size_t i = 0; i < devices_.size(); ++i) {
+        fault_config c = config;
+        c.seed = config.seed + i;
+        auto injector = std::make_shared<fault_injector>(c);
+        device_model* m = devices_[i].get();
+        services_[i]->set_faults(injector, [m] { m->power_cycle(); });
+        faults_.push_back(std::move(injector));
+    }
+}
+
+fault_counts sensor_sim::fault_totals() const {
+    fault_counts sum;
+    for (const auto& f : faults_) {
+        const fault_counts c = f->counts();
+        sum.dropped += c.dropped;
+        sum.duplicated += c.duplicated;
+        sum.reordered += c.reordered;
+        sum.delayed += c.delayed;
+        sum.truncated += c.truncated;
+        sum.corrupted += c.corrupted;
+        sum.other_address += c.other_address;
+        sum.flooded += c.flooded;
+        sum.silences += c.silences;
+        sum.reboots += c.reboots;
+    }
+    return sum;
+}
+
 void sensor_sim::start_stream(std::size_t i, const stream_config& config) {
+    services_[i]->set_flood_data_target(config.to);
     streams_.emplace_back([this, i, config] {
         udp_endpoint& out = *services_[i];
         const auto period = std::chrono::duration<double>(1.0 / config.rate_hz);

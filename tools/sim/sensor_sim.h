@@ -44,12 +44,20 @@ public:
     void stop_streams();
     std::uint64_t profiles_sent() const { return profiles_sent_; }
 
+    // Gives every device's service endpoint (and with it its profile
+    // stream) its own injector, seeded from config.seed and the device's
+    // index; a reboot fault power-cycles the device model.
+    void set_faults(const fault_config& config);
+    // What the injectors did so far, summed over the devices.
+    fault_counts fault_totals() const;
+
 private:
     void answer_discovery(const datagram& d, udp_endpoint& ep);
 
     std::vector<std::unique_ptr<device_model>> devices_;
     std::vector<std::unique_ptr<udp_endpoint>> services_;
     std::unique_ptr<udp_endpoint> discovery_;
+    std::vector<std::shared_ptr<fault_injector>> faults_;
     std::vector<std::thread> streams_;
     std::atomic<bool> stop_streams_{false};
     std::atomic<std::uint64_t> profiles_sent_{0};

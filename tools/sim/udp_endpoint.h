@@ -9,11 +9,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "net/socket.h"
+#include "sim/faults.h"
 
 namespace vorex_sim {
 
@@ -41,7 +43,16 @@ public:
     void set_handler(handler on_datagram);
 
     // Sends now, or after `delay` from the endpoint's thread. Thread-safe.
+    // With faults, what goes out is what the injector makes of it.
     void send(const bytes& data, vorex_net::endpoint to, std::chrono::milliseconds delay = {});
+
+    // From now on every send passes through `faults`, received datagrams
+    // go unanswered while it keeps the endpoint silent (`on_reboot` runs
+    // when a reboot starts), and junk floods the latest peer and
+    // `flood_data_to` at the configured rates. "Another address" is a
+    // second socket on the same host address.
+    void set_faults(std::shared_ptr<fault_injector> faults, std::function<void()> on_reboot = nullptr);
+    void set_flood_data_target(vorex_net::endpoint to);
 
     // Everything received so far, in order.
     std::vector<datagram> wire() const;
@@ -49,6 +60,8 @@ public:
     void clear_wire();
     // Waits until at least `count` datagrams were received.
     bool wait_for(std::size_t count, std::chrono::milliseconds timeout) const;
+    // Datagrams held back for a later send (delays and faults).
+    std::size_t pending_sends() const;
     // The sender of the latest datagram (zero before any).
     vorex_net::endpoint last_peer() const;
 
@@ -57,10 +70,15 @@ private:
         bytes data;
         vorex_net::endpoint to;
         clock::time_point due;
+        bool from_other_address;
     };
 
     void run();
     void send_due();
+    void send_now(const bytes& data, vorex_net::endpoint to, bool from_other_address);
+    void flood();
+    // True when the datagram just received must go unanswered.
+    bool silenced();
 
     vorex_net::handle socket_;
     vorex_net::endpoint local_{};
@@ -70,6 +88,11 @@ private:
     std::vector<pending> pending_;
     handler handler_;
     vorex_net::endpoint last_peer_{};
+    std::shared_ptr<fault_injector> faults_;
+    std::function<void()> on_reboot_;
+    vorex_net::handle other_socket_ = vorex_net::invalid_handle;
+    vorex_net::endpoint flood_data_to_{};
+    clock::time_point next_service_junk_{}, next_data_junk_{};  // the endpoint's thread only
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };

@@ -1,0 +1,134 @@
+#include "fake_socket.h"
+
+#include <cstring>
+#include <deque>
+#include <set>
+
+namespace vorex_fuzz {
+namespace {
+
+// A datagram still to be served; `empty` marks a timed-out receive.
+struct queued {
+    bytes data;
+    bool empty;
+};
+
+struct network {
+    std::deque<queued> input;
+    std::vector<sent_datagram> sent;
+    std::vector<received> taken;
+    std::set<vorex_net::handle> open;
+    vorex_net::handle next_handle = 3;
+    int failing_send = -1;
+};
+
+network& net() {
+    static network n;
+    return n;
+}
+
+template <typename F>
+void walk(const std::uint8_t* data, std::size_t size, F&& each) {
+    std::size_t at = 0;
+    while (at + 2 <= size) {
+        const std::uint16_t length = static_cast<std::uint16_t>(data[at] | data[at + 1] << 8);
+        at += 2;
+        if (length == empty_receive) {
+            each(bytes(), true);
+            continue;
+        }
+        const std::size_t n = length < size - at ? length : size - at;
+        each(bytes(data + at, data + at + n), false);
+        at += n;
+    }
+}
+
+}  // namespace
+
+void reset(const std::uint8_t* data, std::size_t size, int failing_send) {
+    network& n = net();
+    n.input.clear();
+    n.sent.clear();
+    n.taken.clear();
+    n.failing_send = failing_send;
+    walk(data, size, [&](bytes d, bool empty) { n.input.push_back({std::move(d), empty}); });
+}
+
+const std::vector<sent_datagram>& sends() { return net().sent; }
+const std::vector<received>& receives() { return net().taken; }
+int open_sockets() { return static_cast<int>(net().open.size()); }
+
+std::vector<bytes> split(const std::uint8_t* data, std::size_t size) {
+    std::vector<bytes> out;
+    walk(data, size, [&](bytes d, bool empty) {
+        if (!empty) out.push_back(std::move(d));
+    });
+    return out;
+}
+
+}  // namespace vorex_fuzz
+
+namespace vorex_net {
+
+using vorex_fuzz::net;
+
+bool start() { return true; }
+void stop() {}
+
+handle open_udp() {
+    handle h = net().next_handle++;
+    net().open.insert(h);
+    return h;
+}
+
+void close(handle h) { net().open.erase(h); }
+
+handle duplicate(handle h) { return net().open.count(h) ? open_udp() : invalid_handle; }
+
+bool set_receive_timeout(handle, int) { return true; }
+bool set_broadcast(handle) { return true; }
+bool set_reuse_address(handle) { return true; }
+bool bind(handle, endpoint) { return true; }
+
+bool local_endpoint(handle, endpoint* local) {
+    *local = endpoint{vorex_fuzz::host_a, 40000};
+    return true;
+}
+
+bool last_error_address_in_use() { return false; }
+
+int send_to(handle h, const void* data, std::size_t length, endpoint to) {
+    auto& n = net();
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    n.sent.push_back({h, vorex_fuzz::bytes(p, p + length), to});
+    const bool short_send = n.failing_send >= 0 && static_cast<int>(n.sent.size()) > n.failing_send;
+    return static_cast<int>(length) - (short_send ? 1 : 0);
+}
+
+int receive(handle h, void* buffer, std::size_t capacity, endpoint* from) {
+    auto& n = net();
+    vorex_fuzz::received r{h, -1, {}};
+    if (!n.input.empty()) {
+        vorex_fuzz::queued q = std::move(n.input.front());
+        n.input.pop_front();
+        // As on the real platform: a longer datagram is consumed and fails.
+        if (!q.empty && q.data.size() <= capacity) {
+            if (!q.data.empty()) std::memcpy(buffer, q.data.data(), q.data.size());
+            if (from) *from = endpoint{0x0900000A, 50030};  // 10.0.0.9
+            r.result = static_cast<int>(q.data.size());
+            r.data = std::move(q.data);
+        }
+    }
+    n.taken.push_back(std::move(r));
+    return n.taken.back().result;
+}
+
+std::vector<std::uint32_t> up_ipv4_addresses() { return {vorex_fuzz::host_a, 0x0100007F, vorex_fuzz::host_b}; }
+
+int library_receive_timeout_ms() { return 100; }
+
+}  // namespace vorex_net
+
+namespace vorex_test_seam {
+void set_receive_timeout_ms(int) {}
+}  // namespace vorex_test_seam
