@@ -23,7 +23,7 @@ g++ -std=c++17 -o "$work/discover-pc" "$source/examples/discover.cpp" $flags
 
 for program in "$work/cmake/discover" "$work/discover-pc"; do
   out=$(LD_LIBRARY_PATH="$libdir" unshare -n "$program")
-  [ "$out" = "0 sensor(s)" ] || { echo "unexpected output from $program: $out"; exit 1; }
+  [ "$out" = "$(printf 'vorex library version 0x13041600\n0 sensor(s)')" ] || { echo "unexpected output from $program: $out"; exit 1; }
 done
 (cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work/deb" >/dev/null)
 deb=$(find "$work/deb" -maxdepth 1 -name 'vorex_*.deb' | head -n 1)

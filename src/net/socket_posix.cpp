@@ -10,13 +10,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <atomic>
-
 namespace vorex_net {
 namespace {
-
-constexpr int default_receive_timeout_ms = 100;
-std::atomic<int> receive_timeout_ms{default_receive_timeout_ms};
 
 // Per thread, like errno and WSAGetLastError.
 thread_local bool last_address_in_use = false;
@@ -122,12 +117,4 @@ std::vector<std::uint32_t> up_ipv4_addresses() {
     return out;
 }
 
-int library_receive_timeout_ms() { return receive_timeout_ms.load(std::memory_order_relaxed); }
-
 }  // namespace vorex_net
-
-namespace vorex_test_seam {
-void set_receive_timeout_ms(int milliseconds) {
-    vorex_net::receive_timeout_ms.store(milliseconds, std::memory_order_relaxed);
-}
-}  // namespace vorex_test_seam

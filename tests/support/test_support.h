@@ -82,23 +82,34 @@ protected:
     std::unique_ptr<vorex> session;
 };
 
+// A new, empty directory under the system's temporary directory whose name
+// starts with `prefix`; empty when none can be made.
+std::string make_temp_directory(const std::string& prefix);
+
 // A reply header for `request`: its serial, counter and command, the given
 // flags and payload.
 bytes reply_for(const bytes& request, std::uint8_t flags, const bytes& payload = {});
 bytes header_bytes(std::uint8_t flags, std::uint32_t serial, std::uint16_t counter, std::uint8_t command_class,
                    std::uint8_t command_code, std::uint16_t payload_length);
 
-// Number of open file descriptors of this process.
+// Number of open file descriptors of this process (on Windows: of open
+// handles).
 int open_descriptors();
 // The number the next descriptor would get (a limit on descriptors is a
-// limit on that number).
+// limit on that number). Linux only.
 int lowest_free_descriptor();
 
 // Moves the calling thread (and the threads it starts later) into a fresh
 // network namespace and runs the shell commands there (`ip ...`). Fails the
 // test when that is not possible: discovery broadcasts must never leave
 // the private namespace. Returns false on failure.
+// A Windows program cannot make a namespace: under wine the test runs in
+// one that scripts/ci-windows.sh made, and this resets it to a fresh
+// namespace's state before running the commands.
 bool enter_private_network(const std::vector<std::string>& commands);
+// Runs one more shell command in the private network; false (and a test
+// failure) when it fails.
+bool network_command(const std::string& command);
 // Links come up asynchronously (carrier detection): waits until at least
 // `count` IPv4 addresses sit on operationally up adapters.
 bool wait_for_adapters(std::size_t count);
