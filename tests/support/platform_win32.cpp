@@ -11,15 +11,21 @@
 
 namespace vorex_test {
 
-// A socket is a handle like any other: counting the valid handle values is
-// the counterpart of counting /proc/self/fd. Handle values are small
-// multiples of 4; the bound leaves room for many more than a test opens.
+// The counterpart of counting /proc/self/fd: the open sockets among the
+// process's handles. Wine, and Windows itself, also open handles of their
+// own (events, threads) at moments of their choosing, so only handles that
+// are bound sockets count; every socket the tests track is bound while
+// open. Handle values are small multiples of 4; the bound leaves room for
+// many more than a test opens.
 int open_descriptors() {
     constexpr ULONG_PTR highest = 4 * 16384;
     int n = 0;
     for (ULONG_PTR value = 4; value <= highest; value += 4) {
         DWORD flags = 0;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++n;
+        vorex_net::endpoint bound{};
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) &&
+            vorex_net::local_endpoint(static_cast<vorex_net::handle>(value), &bound))
+            ++n;
     }
     return n;
 }

@@ -92,8 +92,8 @@ bytes reply_for(const bytes& request, std::uint8_t flags, const bytes& payload =
 bytes header_bytes(std::uint8_t flags, std::uint32_t serial, std::uint16_t counter, std::uint8_t command_class,
                    std::uint8_t command_code, std::uint16_t payload_length);
 
-// Number of open file descriptors of this process (on Windows: of open
-// handles).
+// Number of open file descriptors of this process (on Windows: of bound
+// sockets).
 int open_descriptors();
 // The number the next descriptor would get (a limit on descriptors is a
 // limit on that number). Linux only.
