@@ -12,6 +12,8 @@
 
 namespace vorex_test {
 
+const int test_timeout_ms = 40;
+
 int open_descriptors() {
     int n = 0;
     if (DIR* d = opendir("/proc/self/fd")) {

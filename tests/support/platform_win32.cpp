@@ -11,6 +11,8 @@
 
 namespace vorex_test {
 
+const int test_timeout_ms = 100;
+
 // The counterpart of counting /proc/self/fd: the open sockets among the
 // process's handles. Wine, and Windows itself, also open handles of their
 // own (events, threads) at moments of their choosing, so only handles that
