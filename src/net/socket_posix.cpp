@@ -1,4 +1,5 @@
 #include "net/socket.h"
+#include "net/ipv4_address.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -17,18 +18,6 @@ namespace {
 thread_local bool last_address_in_use = false;
 
 int fd_of(handle h) { return static_cast<int>(h); }
-
-sockaddr_in to_sockaddr(endpoint e) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = e.address;
-    a.sin_port = htons(e.port);
-    return a;
-}
-
-endpoint from_sockaddr(const sockaddr_in& a) {
-    return endpoint{a.sin_addr.s_addr, ntohs(a.sin_port)};
-}
 
 bool set_int_option(handle h, int level, int name, int value) {
     return ::setsockopt(fd_of(h), level, name, &value, sizeof value) == 0;

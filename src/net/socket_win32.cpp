@@ -17,6 +17,7 @@
 // - sockets are inheritable by default; like SOCK_CLOEXEC descriptors,
 //   these are not.
 #include "net/socket.h"
+#include "net/ipv4_address.h"
 #include "net/winsock_parts.h"
 
 #include <memory>
@@ -71,16 +72,6 @@ thread_local bool last_address_in_use = false;
 SOCKET socket_of(handle h) { return static_cast<SOCKET>(h); }
 
 winsock::failure last_failure() { return winsock::classify(WSAGetLastError()); }
-
-sockaddr_in to_sockaddr(endpoint e) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = e.address;
-    a.sin_port = htons(e.port);
-    return a;
-}
-
-endpoint from_sockaddr(const sockaddr_in& a) { return endpoint{a.sin_addr.s_addr, ntohs(a.sin_port)}; }
 
 bool set_option(handle h, int name, DWORD value) {
     return ::setsockopt(socket_of(h), SOL_SOCKET, name, reinterpret_cast<const char*>(&value), sizeof value) == 0;
