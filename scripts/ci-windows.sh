@@ -24,10 +24,11 @@ ip link set lo up
 
 build=build/win64
 wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver64
 scratch=$(mktemp -d /tmp/vorex-wine.XXXXXX)
 export WINEPREFIX=$scratch/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 stop_wine() {
-  wineserver -k 2>/dev/null
+  "$wineserver" -k 2>/dev/null
   rm -rf "$scratch"
 }
 trap stop_wine EXIT
@@ -36,7 +37,7 @@ trap stop_wine EXIT
 # services, and ctest can hang on their open output. The server needs its
 # prefix directory to exist, or it exits at once.
 mkdir -p "$WINEPREFIX"
-setsid wineserver -f -p </dev/null >/dev/null 2>&1 &
+setsid "$wineserver" -f -p </dev/null >/dev/null 2>&1 &
 server=$!
 timeout 300 "$wine" wineboot </dev/null >/dev/null 2>&1
 

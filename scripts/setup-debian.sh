@@ -12,7 +12,7 @@ packages=(
   pkg-config dpkg-dev file                   # packaging checks
   clang libclang-rt-14-dev                   # fuzzers
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix  # vorex.dll and vorexd.dll
-  wine64                                     # runs the Windows tests
+  wine wine64                                # runs the Windows tests
 )
 
 missing=()
