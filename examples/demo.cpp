@@ -64,7 +64,7 @@ bool show_image(vorex& sensor) {
     if (!report(sensor.get_image(image.data()), "get_image", sensor)) return false;
     unsigned long sum = 0;
     for (unsigned char p : image) sum += p;
-    std::printf("  image: %zu bytes (648 x 488), mean grey %lu\n", image.size(), sum / image.size());
+    std::printf("  image: %zu bytes (648 x 488), mean grey %lu\n", image.size(), static_cast<unsigned long>(sum / image.size()));
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 int main() {
+    std::printf("vorex library version 0x%08X\n", static_cast<unsigned>(vorex::version()));
     if (!vorex::init()) return 1;  // init: once per process, before anything else
     {
         // One session per sensor that answered, in the order found.

@@ -22,6 +22,8 @@
 #if defined(_WIN32)
 #if defined(VOREX_BUILDING_LIBRARY)
 #define VOREX_API __declspec(dllexport)
+#elif defined(VOREX_STATIC)
+#define VOREX_API
 #else
 #define VOREX_API __declspec(dllimport)
 #endif

@@ -18,6 +18,8 @@ packages=(
   python3-pytest python3-matplotlib          # its tests and examples
   build-essential debhelper dh-python lintian  # Debian packages
   valgrind                                   # the demo under valgrind
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix  # vorex.dll and vorexd.dll
+  wine wine64                                # runs the Windows tests
 )
 
 missing=()

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the 64-bit and the 32-bit library with
 # their tests, and runs the whole suite in both, under ASan+UBSan (with
-# LeakSanitizer) and under ThreadSanitizer; then the libFuzzer targets, the
-# soak against a faulty simulated sensor and the demo under valgrind. Needs root: discovery tests make
+# LeakSanitizer) and under ThreadSanitizer; then the Python module's tests,
+# the Debian packages, the libFuzzer targets, the soak against a faulty
+# simulated sensor, the demo under valgrind, and the same suite for Windows
+# (vorex.dll under wine64, vorexd.dll built only). Needs root: discovery tests make
 # private network namespaces. Prints each stage's duration and ends with one
 # summary line.
 set -uo pipefail
@@ -128,6 +130,22 @@ ci_valgrind() {
 stage fuzz ci_fuzz
 stage soak ci_soak
 stage valgrind ci_valgrind
+# Windows: vorex.dll with the whole suite under wine64 in a private
+# namespace (scripts/ci-windows.sh), vorexd.dll compiled and linked only.
+run_win64() {
+  build_preset win64 || return
+  scripts/ci-windows.sh 2>&1 | tee "$logs/win64.test"
+  local line
+  line=$(grep -E "^windows: [0-9]+ passed, [0-9]+ failed$" "$logs/win64.test" | tail -n 1)
+  [ -n "$line" ] || { echo "win64: no summary"; count 0 1; return; }
+  count "$(awk '{ print $2 }' <<<"$line")" "$(awk '{ print $4 }' <<<"$line")"
+}
+run_win32() {
+  build_preset win32 || return
+  if tests/exported_symbols.sh build/win32/vorexd.dll; then count 1 0; else count 0 1; fi
+}
+stage win64 run_win64
+stage win32 run_win32
 
 echo "=== all stages: $((SECONDS - started)) s"
 echo "total: $passed passed, $failed failed"

@@ -2,7 +2,13 @@
 # The shared library exports the class vorex and nothing else.
 set -euo pipefail
 lib=$1
-symbols=$(nm -D --defined-only "$lib" | awk '{ $1=""; $2=""; sub(/^  /, ""); print }' | c++filt)
+case "$lib" in
+  *.dll)  # the export table of a PE image (either mingw-w64 objdump reads both)
+    symbols=$(x86_64-w64-mingw32-objdump -p "$lib" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+      sed -n -E 's/^\s*\[ *[0-9]+\] //p' | c++filt) ;;
+  *)
+    symbols=$(nm -D --defined-only "$lib" | awk '{ $1=""; $2=""; sub(/^  /, ""); print }' | c++filt) ;;
+esac
 count=$(grep -c . <<<"$symbols" || true)
 strays=$(grep -v -E '^(vorex::|typeinfo for vorex$|typeinfo name for vorex$|vtable for vorex$)' <<<"$symbols" || true)
 if [ -n "$strays" ]; then

@@ -16,11 +16,7 @@ namespace vorex_test {
 // A directory of its own for one test, removed with everything in it.
 class temp_dir {
 public:
-    temp_dir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vorex-maint-XXXXXX").string();
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (mkdtemp(name.data())) path_ = name.data();
+    temp_dir() : path_(make_temp_directory("vorex-maint-")) {
         EXPECT_FALSE(path_.empty()) << "cannot create a temporary directory";
     }
     ~temp_dir() {
@@ -80,6 +76,22 @@ inline std::uint16_t counter_of(const bytes& d) { return vorex_wire::load_u16_le
 inline std::uint32_t chunk_offset(const bytes& d) { return vorex_wire::load_u32_le(&d[14]); }
 inline bool is_command(const bytes& d, std::uint8_t command_class, std::uint8_t command_code) {
     return d.size() >= vorex_wire::header_size && d[10] == command_class && d[11] == command_code;
+}
+
+// A sensor that answers every chunk with a bare header and the checksum
+// request with `checksum`, its replies carrying `flags`.
+inline std::function<std::vector<bytes>(const bytes&, std::size_t)> firmware_sensor(std::uint16_t checksum,
+                                                                                    std::uint8_t flags = 0x14) {
+    return [checksum, flags](const bytes& req, std::size_t) -> std::vector<bytes> {
+        if (!is_request(req)) return {};
+        if (is_command(req, 0x5A, 0x20)) return {reply_for(req, flags)};
+        if (is_command(req, 0x5A, 0x21)) {
+            bytes value(2);
+            vorex_wire::store_u16_le(value.data(), checksum);
+            return {reply_for(req, flags, value)};
+        }
+        return {};
+    };
 }
 
 // A scripted sensor and a directory for firmware files.

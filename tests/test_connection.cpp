@@ -1,7 +1,5 @@
 // Connection: local address selection, the order of connect's steps and
 // its messages, the data port reuse retry and the three session states.
-#include <sys/resource.h>
-
 #include "core/connection.h"
 #include "support/test_support.h"
 
@@ -71,7 +69,7 @@ TEST_F(address_selection, connect_binds_both_sockets_to_the_selected_address) {
 }
 
 TEST_F(address_selection, address_gone_after_init_fails_the_service_bind) {
-    ASSERT_EQ(std::system("ip addr del 192.168.1.7/24 dev v1"), 0);
+    ASSERT_TRUE(network_command("ip addr del 192.168.1.7/24 dev v1"));
     vorex_device_info_t info = make_record(1, ipv4("192.168.1.50"), ipv4("255.255.255.0"), 9, 50124);
     vorex s(&info, 0);
     const int baseline = open_descriptors();
@@ -112,31 +110,6 @@ TEST_F(connection_test, data_port_held_exclusively_leaves_the_session_half_conne
     EXPECT_EQ(vorex_session_access::service_socket(s), vorex_net::invalid_handle);
     EXPECT_EQ(open_descriptors(), baseline);
     vorex_net::close(other);
-}
-
-TEST_F(connection_test, socket_creation_failures_report_their_messages) {
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
-    struct {
-        int room;
-        const char* message;
-        bool service_open;
-    } cases[] = {{0, "Failed to create service socket", false}, {1, "Failed to create data socket", true}};
-    for (auto c : cases) {
-        vorex s(&info, 0);
-        rlimit tight = old;
-        tight.rlim_cur = static_cast<rlim_t>(lowest_free_descriptor() + c.room);
-        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
-        bool connected = s.connect();
-        setrlimit(RLIMIT_NOFILE, &old);
-        EXPECT_FALSE(connected);
-        EXPECT_STREQ(s.error_msg(), c.message);
-        EXPECT_EQ(vorex_session_access::service_socket(s) != vorex_net::invalid_handle, c.service_open);
-        EXPECT_EQ(vorex_session_access::data_socket(s), vorex_net::invalid_handle);
-        // disconnect brings every state back to disconnected
-        s.disconnect();
-        EXPECT_EQ(vorex_session_access::service_socket(s), vorex_net::invalid_handle);
-    }
 }
 
 TEST_F(connection_test, reconnecting_and_repeated_disconnects_leak_nothing) {

@@ -1,6 +1,4 @@
 // Library lifecycle, the session object and its copies, the error text.
-#include <sys/resource.h>
-
 #include "support/test_support.h"
 
 namespace vorex_test {
@@ -76,22 +74,6 @@ TEST_F(session_test, construction_copies_the_record_and_resets_the_error_text) {
     EXPECT_EQ(vorex_session_access::counter(s), 65535);
     EXPECT_EQ(vorex_session_access::service_socket(s), vorex_net::invalid_handle);
     EXPECT_EQ(vorex_session_access::data_socket(s), vorex_net::invalid_handle);
-}
-
-TEST_F(session_test, failed_connect_then_disconnect_of_another_session_resets_text) {
-    vorex_device_info_t info = make_record(1, loopback, mask_8, 9, free_port());
-    vorex a(&info, 0), b(&info, 0);
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
-    rlimit tight = old;
-    tight.rlim_cur = static_cast<rlim_t>(lowest_free_descriptor());  // no room for one more socket
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
-    bool connected = a.connect();
-    setrlimit(RLIMIT_NOFILE, &old);
-    EXPECT_FALSE(connected);
-    EXPECT_STREQ(a.error_msg(), "Failed to create service socket");
-    b.disconnect();
-    EXPECT_STREQ(a.error_msg(), "No error");
 }
 
 // A copy owns duplicates of the sockets: destroying one object leaves the

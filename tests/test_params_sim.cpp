@@ -1,6 +1,5 @@
 // The parameter operations against the realistic simulated sensor: group
 // writes seen through block reads, flush across a restart, reboot.
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -36,10 +35,7 @@ INSTANTIATE_TEST_SUITE_P(all, group_sim_test, ::testing::ValuesIn(all_groups), g
 // everything in it afterwards.
 struct state_directory {
     std::string path;
-    state_directory() {
-        std::string templ = ::testing::TempDir() + "vorex-params-XXXXXX";
-        if (char* made = mkdtemp(templ.data())) path = made;
-    }
+    state_directory() : path(make_temp_directory("vorex-params-")) {}
     ~state_directory() {
         std::error_code ignored;
         if (!path.empty()) std::filesystem::remove_all(path, ignored);

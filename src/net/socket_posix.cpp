@@ -1,4 +1,5 @@
 #include "net/socket.h"
+#include "net/ipv4_address.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -10,30 +11,13 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <atomic>
-
 namespace vorex_net {
 namespace {
-
-constexpr int default_receive_timeout_ms = 100;
-std::atomic<int> receive_timeout_ms{default_receive_timeout_ms};
 
 // Per thread, like errno and WSAGetLastError.
 thread_local bool last_address_in_use = false;
 
 int fd_of(handle h) { return static_cast<int>(h); }
-
-sockaddr_in to_sockaddr(endpoint e) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = e.address;
-    a.sin_port = htons(e.port);
-    return a;
-}
-
-endpoint from_sockaddr(const sockaddr_in& a) {
-    return endpoint{a.sin_addr.s_addr, ntohs(a.sin_port)};
-}
 
 bool set_int_option(handle h, int level, int name, int value) {
     return ::setsockopt(fd_of(h), level, name, &value, sizeof value) == 0;
@@ -134,12 +118,4 @@ std::vector<std::uint32_t> up_ipv4_addresses() {
     return out;
 }
 
-int library_receive_timeout_ms() { return receive_timeout_ms.load(std::memory_order_relaxed); }
-
 }  // namespace vorex_net
-
-namespace vorex_test_seam {
-void set_receive_timeout_ms(int milliseconds) {
-    vorex_net::receive_timeout_ms.store(milliseconds, std::memory_order_relaxed);
-}
-}  // namespace vorex_test_seam

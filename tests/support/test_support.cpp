@@ -1,12 +1,8 @@
 #include "support/test_support.h"
 
-#include <dirent.h>
-#include <sched.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <random>
 
 namespace vorex_test {
 
@@ -100,6 +96,19 @@ sim_test::~sim_test() {
     sim.reset();
 }
 
+std::string make_temp_directory(const std::string& prefix) {
+    // create_directory is false for a name that exists: the first new name
+    // is ours alone, as with mkdtemp, on every platform.
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path candidate = base / (prefix + std::to_string(random()));
+        std::error_code error;
+        if (std::filesystem::create_directory(candidate, error)) return candidate.string();
+    }
+    return {};
+}
+
 bytes header_bytes(std::uint8_t flags, std::uint32_t serial_value, std::uint16_t counter_value,
                    std::uint8_t command_class, std::uint8_t command_code, std::uint16_t payload_length) {
     vorex_wire::header h;
@@ -122,55 +131,8 @@ bytes reply_for(const bytes& request, std::uint8_t flags, const bytes& payload) 
     return out;
 }
 
-int open_descriptors() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.') ++n;
-        closedir(d);
-        --n;  // the directory's own descriptor
-    }
-    return n;
-}
-
 void expect_descriptors_as_before(int before) {
     EXPECT_EQ(open_descriptors(), before) << "descriptors opened during the test are still open";
-}
-
-int lowest_free_descriptor() {
-    int probe = dup(0);
-    close(probe);
-    return probe;
-}
-
-namespace {
-std::string namespace_of(const char* path) {
-    char buf[128] = {};
-    ssize_t n = readlink(path, buf, sizeof buf - 1);
-    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
-}
-}  // namespace
-
-bool enter_private_network(const std::vector<std::string>& commands) {
-    const std::string before = namespace_of("/proc/thread-self/ns/net");
-    if (unshare(CLONE_NEWNET) != 0) {
-        ADD_FAILURE() << "cannot create a private network namespace (unshare: " << std::strerror(errno)
-                      << "); discovery tests need root";
-        return false;
-    }
-    const std::string after = namespace_of("/proc/thread-self/ns/net");
-    if (before.empty() || after == before) {
-        ADD_FAILURE() << "still in the original network namespace";
-        return false;
-    }
-    for (const std::string& c : commands) {
-        std::string line = c + " >/dev/null 2>&1";
-        if (std::system(line.c_str()) != 0) {
-            ADD_FAILURE() << "namespace setup failed: " << c;
-            return false;
-        }
-    }
-    return true;
 }
 
 const std::vector<std::string>& two_veth_adapters() {
