@@ -88,6 +88,8 @@ handle duplicate(handle h) { return net().open.count(h) ? open_udp() : invalid_h
 bool set_receive_timeout(handle, int) { return true; }
 bool set_broadcast(handle) { return true; }
 bool set_reuse_address(handle) { return true; }
+bool set_receive_buffer(handle, int) { return true; }
+int receive_buffer_size(handle) { return -1; }
 bool bind(handle, endpoint) { return true; }
 
 bool local_endpoint(handle, endpoint* local) {

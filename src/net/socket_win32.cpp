@@ -122,6 +122,16 @@ bool set_reuse_address(handle h) {
     return set_option(h, SO_REUSEADDR, TRUE);
 }
 
+// Windows has no cap like rmem_max to pass over, and reports the size as
+// set, not doubled.
+bool set_receive_buffer(handle h, int bytes) { return set_option(h, SO_RCVBUF, static_cast<DWORD>(bytes)); }
+
+int receive_buffer_size(handle h) {
+    int value = 0;
+    int len = sizeof value;
+    return ::getsockopt(socket_of(h), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&value), &len) == 0 ? value : -1;
+}
+
 bool bind(handle h, endpoint local) {
     if (!reuses_address(h)) set_option(h, SO_EXCLUSIVEADDRUSE, TRUE);
     sockaddr_in a = to_sockaddr(local);
