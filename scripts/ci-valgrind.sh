@@ -9,23 +9,16 @@ host=vorex-vg-host-$$
 sensor=vorex-vg-sensor-$$
 sim_pid=
 scratch=$(mktemp -d)
+. scripts/netns-pair.sh
 cleanup() {
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-  ip netns del "$host" 2>/dev/null || true
-  ip netns del "$sensor" 2>/dev/null || true
+  netns_pair_remove "$host" "$sensor"
   rm -rf "$scratch"
 }
 trap cleanup EXIT
 
 cmake --build --preset vorex --target vorex-sim vorex-demo >/dev/null || exit 1
-ip netns add "$host" && ip netns add "$sensor" || exit 1
-ip link add vg-h$$ netns "$host" type veth peer name vg-s$$ netns "$sensor" || exit 1
-ip -n "$host" link set lo up
-ip -n "$sensor" link set lo up
-ip -n "$host" addr add 198.18.0.1/24 brd + dev vg-h$$
-ip -n "$sensor" addr add 198.18.0.50/24 brd + dev vg-s$$
-ip -n "$host" link set vg-h$$ up
-ip -n "$sensor" link set vg-s$$ up
+netns_pair "$host" "$sensor" vg-h$$ vg-s$$ || exit 1
 # Carrier comes up asynchronously; discovery needs the link running.
 for _ in $(seq 100); do
   ip -n "$host" link show vg-h$$ | grep -q LOWER_UP && break

@@ -43,10 +43,10 @@ count() {
 build_preset() {
   local preset=$1
   if ! cmake --preset "$preset" >"$logs/$preset.configure" 2>&1; then
-    cat "$logs/$preset.configure"; status=1; return 1
+    cat "$logs/$preset.configure"; count 0 1; return 1
   fi
   if ! cmake --build --preset "$preset" -j"$jobs" >"$logs/$preset.build" 2>&1; then
-    tail -n 60 "$logs/$preset.build"; status=1; return 1
+    tail -n 60 "$logs/$preset.build"; count 0 1; return 1
   fi
 }
 

@@ -63,10 +63,17 @@ library_scope::library_scope() {
 library_scope::~library_scope() { vorex::cleanup(); }
 
 std::shared_ptr<vorex> open_sensor(const selector& wanted, bool connect) {
-    const auto found = vorex::search();
-    std::vector<vorex_device_info_t> records;
-    for (const auto& s : found) records.push_back(s->info());
-    const selection chosen = select_sensor(records, wanted);
+    // A sensor busy for longer than the search's 100 ms window misses one
+    // round; asking again costs little next to a command that fails.
+    constexpr int search_rounds = 3;
+    std::vector<std::shared_ptr<vorex>> found;
+    selection chosen;
+    for (int round = 0; round < search_rounds && chosen.index < 0; ++round) {
+        found = vorex::search();
+        std::vector<vorex_device_info_t> records;
+        for (const auto& s : found) records.push_back(s->info());
+        chosen = select_sensor(records, wanted);
+    }
     if (chosen.index < 0) fail(chosen.error);
     std::shared_ptr<vorex> sensor = found[static_cast<std::size_t>(chosen.index)];
     if (connect && !sensor->connect()) operation_failed(*sensor, "connect");
