@@ -24,9 +24,9 @@ bool fault_config::any() const {
            delay.count() > 0 || flood_service > 0 || flood_data > 0 || silence > 0 || reboot > 0;
 }
 
-bool parse_faults(const std::string& spec, fault_config* out, std::string* error) {
+bool parse_faults(const std::string& faults, fault_config* out, std::string* error) {
     fault_config c;
-    std::stringstream items(spec);
+    std::stringstream items(faults);
     std::string item;
     while (std::getline(items, item, ',')) {
         if (item.empty()) continue;

@@ -43,8 +43,8 @@ struct fault_config {
 };
 
 // Parses "drop=0.05,duplicate=0.02,delay=20,flood-service=200,seed=7,...":
-// the fields above, with '-' for '_'. False with a message on a bad spec.
-bool parse_faults(const std::string& spec, fault_config* out, std::string* error);
+// the fields above, with '-' for '_'. False with a message on a malformed list.
+bool parse_faults(const std::string& faults, fault_config* out, std::string* error);
 
 struct fault_counts {
     std::uint64_t dropped = 0, duplicated = 0, reordered = 0, delayed = 0, truncated = 0, corrupted = 0,
