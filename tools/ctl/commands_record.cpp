@@ -4,6 +4,7 @@
 #include <ifaddrs.h>
 #include <netinet/in.h>
 #include <pcap/pcap.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -207,6 +208,20 @@ struct recorder {
     }
 };
 
+// Takes what the capture holds until the sensor's discovery reply is among
+// it, for up to reply_wait_ms: a capture that sees nothing must not block.
+void take_discovery_reply(pcap_t* p, recorder& r) {
+    char error[PCAP_ERRBUF_SIZE] = {};
+    if (pcap_setnonblock(p, 1, error) != 0) fail(std::string("cannot read the capture: ") + error);
+    const auto until = clock::now() + std::chrono::milliseconds(reply_wait_ms);
+    pollfd ready{pcap_get_selectable_fd(p), POLLIN, 0};
+    while (!r.reply_seen && clock::now() < until) {
+        if (::poll(&ready, 1, capture_timeout_ms) > 0)
+            pcap_dispatch(p, -1, &recorder::on_packet, reinterpret_cast<u_char*>(&r));
+    }
+    if (pcap_setnonblock(p, 0, error) != 0) fail(std::string("cannot read the capture: ") + error);
+}
+
 void run_record(const record_options& o) {
     if (o.duration > 0 && o.count > 0) usage_error("give --duration or --count, not both");
     library_scope library;
@@ -230,9 +245,10 @@ void run_record(const record_options& o) {
     // and with it the device record, at the head of the recording, and
     // tells where the sensor really is.
     vorex::search();
-    for (int waited = 0; !r.reply_seen && waited < reply_wait_ms; waited += capture_timeout_ms)
-        pcap_dispatch(capture.get(), -1, &recorder::on_packet, reinterpret_cast<u_char*>(&r));
-    if (!r.reply_seen) fail("the discovery reply of sensor " + std::to_string(info.serial) + " did not come in on " + device);
+    take_discovery_reply(capture.get(), r);
+    if (!r.reply_seen)
+        fail("the discovery reply of sensor " + std::to_string(info.serial) + " did not come in on " + device +
+             "; name the interface it comes in on with --interface");
     if (o.interface_name.empty() && is_own_address(r.reply_source))
         fail("sensor " + std::to_string(info.serial) + " answers from " + dotted(r.reply_source) +
              ", this host's own or no address; name the interface with --interface to record it all the same");
