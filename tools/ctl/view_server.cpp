@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 
 namespace vorexctl {
@@ -188,6 +189,16 @@ bool has_body(const httplib::Request& req) {
            (req.has_header("Content-Length") && req.get_header_value("Content-Length") != "0");
 }
 
+// Browsers say when another site's page asks (Sec-Fetch-Site). Such a page
+// may send its reader here by a link, but not fetch or embed anything, so
+// it cannot even make the sensor send an image.
+bool from_this_site_or_followed_link(const httplib::Request& req) {
+    const std::string site = req.get_header_value("Sec-Fetch-Site");
+    if (site.empty() || site == "same-origin" || site == "none") return true;
+    const std::string dest = req.get_header_value("Sec-Fetch-Dest");
+    return req.get_header_value("Sec-Fetch-Mode") == "navigate" && dest == "document";
+}
+
 // Compares without stopping at the first difference, so the time taken
 // tells nothing of how much of a guess was right.
 bool same_secret(const std::string& a, const std::string& b) {
@@ -274,17 +285,14 @@ httplib::Server::HandlerResponse view_server::screen(const httplib::Request& req
         refuse(res, 403, "unknown host name: start the viewer with --allow-host NAME to use this name");
         return HandlerResponse::Handled;
     }
-    // Browsers say when another site's page asks; such a page may not even
-    // make the sensor send an image.
-    const std::string site = req.get_header_value("Sec-Fetch-Site");
-    if (!site.empty() && site != "same-origin" && site != "none") {
+    if (!from_this_site_or_followed_link(req)) {
         refuse(res, 403, "requests from other sites are not answered");
         return HandlerResponse::Handled;
     }
     if (access_.token.empty()) return HandlerResponse::Unhandled;
     if (req.has_param("token") && same_secret(req.get_param_value("token"), access_.token)) {
         // The token leaves the address bar: from now on the cookie carries it.
-        res.set_header("Set-Cookie", std::string(token_cookie) + "=" + access_.token + "; Path=/; HttpOnly; SameSite=Strict");
+        res.set_header("Set-Cookie", std::string(token_cookie) + "=" + access_.token + "; Path=/; HttpOnly; SameSite=Lax");
         res.set_redirect(req.path, 303);
         return HandlerResponse::Handled;
     }
