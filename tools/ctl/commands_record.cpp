@@ -168,13 +168,15 @@ struct recorder {
         r->count_profile(bytes, h->caplen);
     }
 
-    // Where the IPv4 header of a UDP packet starts; 0 for anything else.
+    static constexpr std::size_t not_udp = static_cast<std::size_t>(-1);
+
+    // Where the IPv4 header of a UDP packet starts; not_udp for anything else.
     std::size_t udp_over_ip(const u_char* bytes, bpf_u_int32 length) const {
         std::size_t ip = 0;
         if (link_type == DLT_EN10MB) ip = 14;
         else if (link_type == DLT_LINUX_SLL) ip = 16;
         else if (link_type == DLT_NULL) ip = 4;
-        if (length < ip + 20 || (bytes[ip] >> 4) != 4 || bytes[ip + 9] != 17) return 0;
+        if (length < ip + 20 || (bytes[ip] >> 4) != 4 || bytes[ip + 9] != 17) return not_udp;
         return ip;
     }
 
@@ -191,7 +193,7 @@ struct recorder {
 
     void count_profile(const u_char* bytes, bpf_u_int32 length) {
         const std::size_t ip = udp_over_ip(bytes, length);
-        if (ip == 0) return;
+        if (ip == not_udp) return;
         const unsigned id = unsigned(bytes[ip + 4]) << 8 | bytes[ip + 5];
         const unsigned fragment = unsigned(bytes[ip + 6]) << 8 | bytes[ip + 7];
         const bool more = (fragment & 0x2000) != 0, first = (fragment & 0x1FFF) == 0;

@@ -278,7 +278,11 @@ void add_view_command(CLI::App& app, command_registry& registry) {
                   "Also answer requests whose Host is this name (besides localhost, 127.0.0.1 and the address used)");
     v->add_option("--token", view->access.token,
                   "Answer only browsers that bring this token: open the page once with ?token=TOKEN, a cookie keeps it")
-        ->check(CLI::Validator([](const std::string& t) { return token_well_formed(t) ? std::string() : std::string("a token is 8 to 128 of A-Z a-z 0-9 . _ ~ -"); }, "TOKEN"));
+        ->check(CLI::Validator(
+            [](const std::string& t) {
+                return token_well_formed(t) ? std::string() : std::string("a token is 8 to 128 of A-Z a-z 0-9 . _ ~ -");
+            },
+            "TOKEN"));
     v->add_option("--port", view->port, "Listen on this TCP port (0: any free one)")
         ->check(CLI::Range(0, 65535))
         ->capture_default_str();
