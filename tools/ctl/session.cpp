@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "files.h"
 #include "format.h"
 
 namespace vorexctl {
@@ -111,8 +112,8 @@ void live_line::clear() {
 
 output_file::output_file(const std::string& path)
     : name_(path.empty() || path == "-" ? "standard output" : path),
-      file_(path.empty() || path == "-" ? stdout : std::fopen(path.c_str(), "wb")) {
-    if (!file_) fail("cannot write " + path + ": " + std::strerror(errno));
+      file_(path.empty() || path == "-" ? stdout : create_file(path)) {
+    if (!file_) fail(create_error(path));
 }
 
 output_file::~output_file() {
