@@ -27,6 +27,7 @@ packages=(
   valgrind                                   # the demo under valgrind
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix  # vorex.dll and vorexd.dll
   wine wine64                                # runs the Windows tests
+  mono-mcs mono-runtime                      # the C# wrapper and its test
 )
 
 [ "${1:-}" = --demo ] && packages=("${demo_packages[@]}")
