@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the Debian packages in build/debs as installed: the Python module
 # imports with Debian's python3 and reports the library's version, the C++
-# consumers build through find_package and pkg-config, vorexctl runs, and
+# consumers build through find_package and pkg-config, the C consumer runs, vorexctl runs, and
 # the Matplotlib example plots a profile from the installed vorex-sim.
 #
 # Under CI (CI=true), or with VOREX_INSTALL_DEBS=1, the packages are really
@@ -63,6 +63,8 @@ plot_example() {
 
 check "python3 -c 'import vorex; print(hex(vorex.version()))' prints 0x13041600" python_version
 check "C++ consumers through find_package and pkg-config" tests/package_consumer.sh build/vorex "$source_dir" "$prefix"
+check "C consumer (examples/c/tour.c, C99) through pkg-config beside vorex-sim" \
+  tests/c_consumer.sh --prefix "$prefix" "$source_dir" "$prefix/bin/vorex-sim" - gcc
 check "vorexctl and vorex-sim run" tools_run
 check "examples/python/plot_profile.py writes a PNG of a simulated profile" plot_example
 echo "installed-package checks: $passed passed, $failed failed"

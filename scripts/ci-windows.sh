@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the 64-bit Windows build's tests (preset win64, already built) under
-# wine64, then builds examples/discover.cpp against the installed Windows
-# package and runs it. Everything happens inside a private network
+# wine64, then builds examples/discover.cpp and examples/c/tour.c against
+# the installed Windows package and runs them. Everything happens inside a private network
 # namespace this script makes, with its own scratch wine prefix and
 # wineserver: the Windows programs' sockets and adapters are the
 # namespace's, so their broadcasts cannot leave it. Needs root (unshare).
@@ -61,7 +61,7 @@ run_ctest() {
   [ "$bad" -eq 0 ] || grep -B2 -A30 -E "\*\*\*Failed|\*\*\*Timeout" "$log" | head -n 200
 }
 
-isolated='^(discovery_test|address_selection)\.'
+isolated='^(discovery_test|address_selection|c_interface_discovery)\.'
 # Where wine itself departs from Windows, the case cannot pass under it:
 # - it binds a UDP socket given a specific address to the wildcard plus
 #   SO_BINDTODEVICE, so a broadcast leaves from the interface's first
@@ -93,5 +93,26 @@ consumer() {
   echo "discover.exe, built against the installed package, ran: $(tr '\n' ' ' <<<"$out")"
 }
 if consumer; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+
+# The C interface as a Windows user gets it: the tour in plain C99, linked
+# through the Visual Studio import library, run beside the Linux vorex-sim
+# (from the vorex tree) in this namespace.
+c_consumer() {
+  local prefix=$scratch/install out sim=build/vorex/tools/vorex-sim
+  [ -x "$sim" ] || { echo "no $sim: build the vorex preset first"; return 1; }
+  for f in include/vorex_c.h lib/libvorex_c.dll.a lib/vorex_c.lib lib/vorex_c.def bin/vorex_c.dll; do
+    [ -f "$prefix/$f" ] || { echo "the package lacks $f"; return 1; }
+  done
+  x86_64-w64-mingw32-gcc-posix -std=c99 -pedantic -Wall -Wextra -Werror -I"$prefix/include" -o "$prefix/bin/tour.exe" \
+    examples/c/tour.c "$prefix/lib/vorex_c.lib" || return 1
+  tests/support/private_network.sh "$scratch/network.status" fresh >/dev/null 2>&1
+  [ "$(cat "$scratch/network.status")" = ok ] || { echo "cannot reset the network"; return 1; }
+  out=$(cd "$prefix/bin" && VOREX_IN_PRIVATE_NETWORK=1 timeout 120 "$OLDPWD/scripts/with-simulated-sensor.sh" \
+    "$OLDPWD/$sim" --serial 4242 -- "$wine" tour.exe </dev/null 2>&1 | tr -d '\r')
+  grep -q '^sensor 4242 at 198.18.9.50$' <<<"$out" && grep -q '^image: 316224 bytes' <<<"$out" ||
+    { echo "unexpected output from tour.exe: $out"; return 1; }
+  echo "tour.exe, built against vorex_c.lib, ran: $(tr '\n' ';' <<<"$out")"
+}
+if c_consumer; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 
 echo "windows: $passed passed, $failed failed"

@@ -20,7 +20,7 @@ if [ -n "$build" ]; then
   cmake --install "$build" --prefix "$prefix" --component library >/dev/null
 fi
 
-pc=$(find "$prefix" -name 'vorex*_c.pc' | head -n 1)
+pc=$(find "$prefix/lib" -maxdepth 3 -name 'vorex*_c.pc' | head -n 1)
 [ -n "$pc" ] || { echo "no vorex_c pkg-config file under $prefix"; exit 1; }
 name=$(basename "$pc" .pc)
 flags=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs "$name")

@@ -38,7 +38,7 @@ fi
 (cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work/deb" >/dev/null)
 deb=$(find "$work/deb" -maxdepth 1 -name 'vorex_*.deb' | head -n 1)
 contents=$(dpkg-deb -c "$deb")
-for wanted in include/vorex.h libvorex.so.1 cmake/vorex/vorex-config.cmake pkgconfig/vorex.pc; do
+for wanted in include/vorex.h include/vorex_c.h libvorex.so.1 libvorex_c.so.1 cmake/vorex/vorex-config.cmake pkgconfig/vorex.pc pkgconfig/vorex_c.pc; do
   grep -q "$wanted" <<<"$contents" || { echo "the .deb lacks $wanted"; exit 1; }
 done
 echo "find_package and pkg-config consumers built and ran; $(basename "$deb") holds the library"
