@@ -29,6 +29,7 @@ scratch=$(mktemp -d /tmp/vorex-wine.XXXXXX)
 export WINEPREFIX=$scratch/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 stop_wine() {
   "$wineserver" -k 2>/dev/null
+  ip netns del "${sensor_ns:-}" 2>/dev/null
   rm -rf "$scratch"
 }
 trap stop_wine EXIT
@@ -96,19 +97,31 @@ if consumer; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 
 # The C interface as a Windows user gets it: the tour in plain C99, linked
 # through the Visual Studio import library, run beside the Linux vorex-sim
-# (from the vorex tree) in this namespace.
+# (from the vorex tree). The sensor sits in a namespace of its own behind a
+# veth link: wine binds to the wildcard plus the device, so replies from an
+# address of this namespace (which come over lo) would never reach it.
+sensor_ns=vorex-ci-sensor-$$
 c_consumer() {
-  local prefix=$scratch/install out sim=build/vorex/tools/vorex-sim
+  local prefix=$scratch/install out sim=build/vorex/tools/vorex-sim sim_pid
   [ -x "$sim" ] || { echo "no $sim: build the vorex preset first"; return 1; }
   for f in include/vorex_c.h lib/libvorex_c.dll.a lib/vorex_c.lib lib/vorex_c.def bin/vorex_c.dll; do
     [ -f "$prefix/$f" ] || { echo "the package lacks $f"; return 1; }
   done
   x86_64-w64-mingw32-gcc-posix -std=c99 -pedantic -Wall -Wextra -Werror -I"$prefix/include" -o "$prefix/bin/tour.exe" \
     examples/c/tour.c "$prefix/lib/vorex_c.lib" || return 1
-  tests/support/private_network.sh "$scratch/network.status" fresh >/dev/null 2>&1
+  tests/support/private_network.sh "$scratch/network.status" fresh "ip link set lo up" >/dev/null 2>&1
   [ "$(cat "$scratch/network.status")" = ok ] || { echo "cannot reset the network"; return 1; }
-  out=$(cd "$prefix/bin" && VOREX_IN_PRIVATE_NETWORK=1 timeout 120 "$OLDPWD/scripts/with-simulated-sensor.sh" \
-    "$OLDPWD/$sim" --serial 4242 -- "$wine" tour.exe </dev/null 2>&1 | tr -d '\r')
+  ip netns add "$sensor_ns" || return 1
+  ip link add vx-host type veth peer name vx-sensor netns "$sensor_ns" &&
+    ip addr add 198.18.9.1/24 brd + dev vx-host && ip -n "$sensor_ns" addr add 198.18.9.50/24 brd + dev vx-sensor &&
+    ip -n "$sensor_ns" link set lo up && ip -n "$sensor_ns" link set vx-sensor up && ip link set vx-host up || return 1
+  for _ in $(seq 100); do ip -br link show vx-host | grep -q LOWER_UP && break; sleep 0.05; done
+  ip netns exec "$sensor_ns" "$sim" --ip 198.18.9.50 --mask 255.255.255.0 --stream-to 198.18.9.1 --serial 4242 \
+    >"$scratch/sim.log" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 100); do grep -q serial "$scratch/sim.log" && break; sleep 0.05; done
+  out=$(cd "$prefix/bin" && timeout 120 "$wine" tour.exe </dev/null 2>&1 | tr -d '\r')
+  kill "$sim_pid"; wait "$sim_pid" 2>/dev/null
   grep -q '^sensor 4242 at 198.18.9.50$' <<<"$out" && grep -q '^image: 316224 bytes' <<<"$out" ||
     { echo "unexpected output from tour.exe: $out"; return 1; }
   echo "tour.exe, built against vorex_c.lib, ran: $(tr '\n' ';' <<<"$out")"
