@@ -23,9 +23,9 @@ for f in include/vorex.h include/vorex_c.h lib/vorex_c.def dotnet/Vorex.cs dotne
 done
 # The Visual Studio import libraries name the right DLL, and the 32-bit one
 # the decorated __cdecl names (a leading underscore) its linker looks for.
-strings "$root/lib/vorex_c.lib" | grep -q -x 'vorex_c.dll' || { echo "vorex_c.lib does not name vorex_c.dll"; exit 1; }
-x86_64-w64-mingw32-nm "$root/lib/vorex_c.lib" | grep -q -E ' T vorex_c_init$' || { echo "vorex_c.lib lacks vorex_c_init"; exit 1; }
-i686-w64-mingw32-nm "$root/lib/vorexd_c.lib" | grep -q -E ' T _vorex_c_init$' || { echo "vorexd_c.lib lacks _vorex_c_init"; exit 1; }
+strings "$root/lib/vorex_c.lib" | grep -x 'vorex_c.dll' >/dev/null || { echo "vorex_c.lib does not name vorex_c.dll"; exit 1; }
+x86_64-w64-mingw32-nm "$root/lib/vorex_c.lib" | grep -E ' T vorex_c_init$' >/dev/null || { echo "vorex_c.lib lacks vorex_c_init"; exit 1; }
+i686-w64-mingw32-nm "$root/lib/vorexd_c.lib" | grep -E ' T _vorex_c_init$' >/dev/null || { echo "vorexd_c.lib lacks _vorex_c_init"; exit 1; }
 for dll in bin/vorex_c.dll bin/vorexd_c.dll; do tests/exported_symbols.sh "$root/$dll" . >/dev/null; done
 zip=$PWD/build/vorex-windows-$version.zip
 rm -f "$zip"
