@@ -10,6 +10,8 @@ ROWS = [
     (r"decode_vs_plain_pass/type:(\d+)/path:(\d)", "  decode type {0}, {path} path", "ns/profile", "plain pass over the same bytes", "lower", None),
     (r"decode_vs_plain_pass/type:(\d+)/path:(\d)/divisor:(\d+)", "  decode type {0}, {path} path, divisor {2}", "ns/profile", "plain pass over the same bytes", "lower", None),
     (r"stream/cpu_per_profile", "get_result CPU per profile", "us", "bare receive loop + one decode", "lower", 1.2),
+    (r"python_get_result", "Python get_result CPU per profile", "ns", "C++ get_result, same datagram", "lower", None),
+    (r"python_get_results", "Python get_results (batches of 10) CPU per profile", "ns", "C++ get_result, same datagram", "lower", 1.3),
     (r"stream/flat_out_rate", "get_result flat-out rate", "profiles/s", "bare receive loop, same socket setup", "higher", None),
     (r"loss/(\d+)", "loss at {0}/s, 2 ms stall every 100 ms", "datagrams lost", "bare loop, same buffer", "loss", None),
     (r"loss_default_buffer/(\d+)", "  bare loop with default buffer, {0}/s", "datagrams lost", "bare loop, same buffer", "loss", None),

@@ -8,6 +8,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl/filesystem.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -150,6 +151,23 @@ struct profile {
     int scale_divisor;
 };
 
+// Profiles taken in one call: every header in one array, every point in
+// another, so that a batch costs a few allocations whatever its size.
+struct profile_batch {
+    py::array_t<std::uint8_t> headers;   // (n, 64)
+    py::array_t<double> points;          // (total, 2)
+    py::array_t<std::int64_t> offsets;   // (n + 1,): profile i is points[offsets[i]:offsets[i + 1]]
+    int malformed = 0;
+};
+
+// A NumPy array over a vector's storage, which the array then owns: no copy.
+template <typename T>
+py::array_t<T> array_owning(std::vector<T>&& values, std::vector<py::ssize_t> shape) {
+    auto* owned = new std::vector<T>(std::move(values));
+    py::capsule release(owned, [](void* v) { delete static_cast<std::vector<T>*>(v); });
+    return py::array_t<T>(std::move(shape), owned->data(), release);
+}
+
 using vorexctl::group_entry;
 using vorexctl::groups;
 using vorexctl::whole_block;
@@ -234,6 +252,50 @@ public:
             throw failure{"get_result", explain(text.c_str())};
         }
         return py::cast(make_profile());
+    }
+
+    // Up to `count` profiles in one call, the GIL released throughout. Ends
+    // with fewer once `timeout` seconds have passed since the call and a
+    // receive comes back empty (each waits up to 100 ms). Malformed
+    // datagrams are passed over and counted.
+    profile_batch get_results(int count, double timeout) {
+        refuse_inside_progress();
+        require_connected("get_results");
+        if (count < 0) throw py::value_error("get_results takes a count of 0 or more, not " + std::to_string(count));
+        std::vector<std::uint8_t> headers;
+        std::vector<double> points;
+        std::vector<std::int64_t> offsets{0};
+        int malformed = 0;
+        std::unique_lock<std::mutex> lock(profile_lock_, std::defer_lock);
+        in_library counted;
+        {
+            py::gil_scoped_release release;
+            lock.lock();
+            headers.reserve(static_cast<std::size_t>(count) * sizeof(vorex_profile_header_t));
+            offsets.reserve(static_cast<std::size_t>(count) + 1);
+            const auto give_up = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+            while (static_cast<int>(offsets.size()) <= count) {
+                if (!session_->get_result(scratch_)) {
+                    if (std::strcmp(session_->error_msg(), "No error") != 0) ++malformed;
+                    else if (std::chrono::steady_clock::now() >= give_up) break;
+                    continue;
+                }
+                const auto* h = reinterpret_cast<const std::uint8_t*>(&scratch_.header);
+                headers.insert(headers.end(), h, h + sizeof scratch_.header);
+                const auto* xz = reinterpret_cast<const double*>(scratch_.points.data());
+                if (points.empty()) points.reserve(static_cast<std::size_t>(count) * 2 * scratch_.points.size());
+                points.insert(points.end(), xz, xz + 2 * scratch_.points.size());
+                offsets.push_back(static_cast<std::int64_t>(points.size() / 2));
+            }
+        }
+        profile_batch batch;
+        const auto n = static_cast<py::ssize_t>(offsets.size() - 1);
+        const auto total = static_cast<py::ssize_t>(points.size() / 2);
+        batch.headers = array_owning(std::move(headers), {n, static_cast<py::ssize_t>(sizeof(vorex_profile_header_t))});
+        batch.points = array_owning(std::move(points), {total, py::ssize_t{2}});
+        batch.offsets = array_owning(std::move(offsets), {n + 1});
+        batch.malformed = malformed;
+        return batch;
     }
 
     py::array_t<std::uint8_t> get_image() {
@@ -440,6 +502,19 @@ PYBIND11_MODULE(_vorex, m) {
                    std::to_string(p.points.shape(0)) + ")";
         });
 
+    py::class_<profile_batch>(m, "ProfileBatch",
+                              "Profiles taken by one get_results call. Profile i's points are\n"
+                              "points[offsets[i]:offsets[i + 1]]; its header is headers[i] (byte 0 the data type).")
+        .def_readonly("headers", &profile_batch::headers, "(n, 64) uint8 array: each profile's header as received.")
+        .def_readonly("points", &profile_batch::points, "(total, 2) float64 array of (x, z) of every profile in turn.")
+        .def_readonly("offsets", &profile_batch::offsets, "(n + 1,) int64 array: where each profile's points begin.")
+        .def_readonly("malformed", &profile_batch::malformed, "Malformed datagrams passed over meanwhile.")
+        .def("__len__", [](const profile_batch& b) { return b.offsets.shape(0) - 1; })
+        .def("__repr__", [](const profile_batch& b) {
+            return "ProfileBatch(profiles=" + std::to_string(b.offsets.shape(0) - 1) + ", points=" +
+                   std::to_string(b.points.shape(0)) + ")";
+        });
+
     py::class_<sensor>(m, "Sensor",
                        "A session with one sensor. Made by search(), or from a device record kept from an\n"
                        "earlier search: Sensor(record, first_counter). Use connect()/disconnect() or `with`.")
@@ -478,6 +553,10 @@ PYBIND11_MODULE(_vorex, m) {
              "Sends one group; data must have the group's size exactly (checked before sending).")
         .def("get_result", &sensor::get_result,
              "The next profile, or None when none came within the wait (~100 ms). Raises on a malformed one.")
+        .def("get_results", &sensor::get_results, py::arg("count"), py::arg("timeout") = 1.0,
+             "Up to `count` profiles in one call, as one ProfileBatch, with the GIL released throughout.\n"
+             "Fewer once `timeout` seconds have passed since the call and no profile came within one receive\n"
+             "timeout (100 ms). Malformed datagrams are passed over and counted in `malformed`.")
         .def("get_image", &sensor::get_image, "The sensor's image as a (488, 648) uint8 array.")
         .def("write_firmware_image", &sensor::write_firmware_image, py::arg("path"), py::arg("progress") = py::none(),
              "Uploads a firmware file and checks the sensor's checksum. progress(done, total) is called after\n"
