@@ -1,6 +1,7 @@
 // record: the chosen sensor's traffic, byte for byte with capture times,
 // into a pcap file that tcpdump, Wireshark and vorex-sim --replay read.
 #include <pcap/pcap.h>
+#include <poll.h>
 
 #include <chrono>
 #include <csignal>
@@ -10,6 +11,7 @@
 
 #include "commands.h"
 #include "format.h"
+#include "option_checks.h"
 
 namespace vorexctl {
 
@@ -20,10 +22,34 @@ using clock = std::chrono::steady_clock;
 constexpr unsigned discovery_port = 50011;
 constexpr int snapshot_length = 65535;
 constexpr int capture_buffer_bytes = 16 << 20;  // room for a burst at thousands of profiles a second
-constexpr int capture_timeout_ms = 100;         // how soon Ctrl-C and --duration are noticed
+constexpr int capture_timeout_ms = 100;         // how soon --duration is noticed when nothing arrives
 
 volatile std::sig_atomic_t interrupted = 0;
 void on_interrupt(int) { interrupted = 1; }
+
+// Ctrl-C and SIGTERM end a recording, which is then flushed, also while
+// nothing arrives: without SA_RESTART the wait for packets returns at the
+// signal. The previous handling comes back afterwards.
+class stop_signals {
+public:
+    stop_signals() {
+        struct sigaction a {};
+        a.sa_handler = on_interrupt;
+        sigemptyset(&a.sa_mask);
+        interrupted = 0;
+        sigaction(SIGINT, &a, &previous_[0]);
+        sigaction(SIGTERM, &a, &previous_[1]);
+    }
+    ~stop_signals() {
+        sigaction(SIGINT, &previous_[0], nullptr);
+        sigaction(SIGTERM, &previous_[1], nullptr);
+    }
+    stop_signals(const stop_signals&) = delete;
+    stop_signals& operator=(const stop_signals&) = delete;
+
+private:
+    struct sigaction previous_[2];
+};
 
 struct capture_closer {
     void operator()(pcap_t* p) const { pcap_close(p); }
@@ -81,6 +107,9 @@ capture_handle open_capture(const std::string& device) {
     if (status == PCAP_ERROR_PERM_DENIED || status == PCAP_ERROR_PROMISC_PERM_DENIED)
         fail("capturing on " + device + " needs the privilege to capture (root, or CAP_NET_RAW and CAP_NET_ADMIN)");
     if (status < 0) fail("cannot capture on " + device + ": " + pcap_geterr(p.get()));
+    // Packets are waited for with poll, which a signal interrupts.
+    if (pcap_setnonblock(p.get(), 1, error) != 0 || pcap_get_selectable_fd(p.get()) < 0)
+        fail("cannot capture on " + device + " without blocking: " + error);
     return p;
 }
 
@@ -146,6 +175,19 @@ struct recorder {
     }
 };
 
+// Writes the packets waiting in the capture, at most `most` (-1: all).
+void write_waiting(pcap_t* p, recorder& r, int most, const std::string& device) {
+    if (pcap_dispatch(p, most, &recorder::on_packet, reinterpret_cast<u_char*>(&r)) < 0)
+        fail("capture on " + device + " failed: " + pcap_geterr(p));
+}
+
+// Waits up to capture_timeout_ms, or until a signal, for packets and
+// writes at most `most` of those that came.
+void capture_some(pcap_t* p, recorder& r, int most, const std::string& device) {
+    pollfd ready{pcap_get_selectable_fd(p), POLLIN, 0};
+    if (poll(&ready, 1, capture_timeout_ms) > 0) write_waiting(p, r, most, device);
+}
+
 void run_record(const record_options& o) {
     if (o.duration > 0 && o.count > 0) usage_error("give --duration or --count, not both");
     library_scope library;
@@ -156,6 +198,7 @@ void run_record(const record_options& o) {
     apply_filter(capture.get(), filter_for(info, o.service));
     dump_handle dump(pcap_dump_open(capture.get(), o.out.c_str()));
     if (!dump) fail("cannot write " + o.out + ": " + pcap_geterr(capture.get()));
+    stop_signals signals;
 
     // A second search while capturing puts the sensor's discovery reply,
     // and with it the device record, at the head of the recording.
@@ -164,17 +207,14 @@ void run_record(const record_options& o) {
     std::fprintf(stderr, "recording sensor %u on %s into %s (Ctrl-C stops)\n", static_cast<unsigned>(info.serial),
                  device.c_str(), o.out.c_str());
     recorder r{dump.get(), pcap_datalink(capture.get()), info.data_port, 0, 0, {}};
-    const auto previous = std::signal(SIGINT, on_interrupt);
-    interrupted = 0;
     const auto start = clock::now();
     auto elapsed = [&] { return std::chrono::duration<double>(clock::now() - start).count(); };
-    while (!interrupted && (o.count == 0 || r.profiles < o.count) && (o.duration <= 0 || elapsed() < o.duration)) {
-        if (pcap_dispatch(capture.get(), o.count ? 1 : -1, &recorder::on_packet, reinterpret_cast<u_char*>(&r)) < 0) {
-            std::signal(SIGINT, previous);
-            fail("capture on " + device + " failed: " + pcap_geterr(capture.get()));
-        }
-    }
-    std::signal(SIGINT, previous);
+    const bool counting = o.count > 0;
+    while (!interrupted && (!counting || r.profiles < o.count) && (o.duration <= 0 || elapsed() < o.duration))
+        capture_some(capture.get(), r, counting ? 1 : -1, device);
+    // What the kernel captured before the stop (the discovery exchange, at
+    // the least) goes into the file too.
+    if (!counting || r.profiles < o.count) write_waiting(capture.get(), r, -1, device);
     pcap_stat stats{};
     const bool have_stats = pcap_stats(capture.get(), &stats) == 0;
     if (pcap_dump_flush(dump.get()) != 0) fail("cannot write " + o.out);
@@ -193,8 +233,10 @@ void add_record_command(CLI::App& app, command_registry& registry) {
     CLI::App* r = app.add_subcommand("record", "Record the sensor's traffic into a pcap file (needs capture privilege)");
     add_selector_options(*r, record->sensor);
     r->add_option("--out", record->out, "The recording: NAME.pcap")->required();
-    r->add_option("--duration", record->duration, "Stop after this many seconds")->check(CLI::NonNegativeNumber);
-    r->add_option("--count", record->count, "Stop after this many profiles");
+    r->add_option("--duration", record->duration, "Stop after this many seconds (0: until Ctrl-C)")
+        ->check(non_negative_number());
+    r->add_option("--count", record->count, "Stop after this many profiles (0: until Ctrl-C)")
+        ->check(non_negative_count());
     r->add_flag("--service", record->service, "Also record the service channel (parameters, image, firmware, log)");
     r->add_option("--interface", record->interface_name, "Capture on this interface instead of the one that reaches the sensor");
     registry.add(r, [record] { run_record(*record); });

@@ -15,7 +15,7 @@ std::string one_line(std::string text) {
 }
 
 // Names the commands the user could have chosen below the deepest command
-// given ("params: choose one of get, set, flush, reset").
+// given ("params: choose one of get, set, flush").
 std::string missing_command(const CLI::App& app) {
     const CLI::App* at = &app;
     for (bool deeper = true; deeper;) {
@@ -33,8 +33,8 @@ std::string missing_command(const CLI::App& app) {
 }
 
 std::string version_text() {
-    char text[64];
-    std::snprintf(text, sizeof text, "vorexctl, library version 0x%08x", vorex::version());
+    char text[96];
+    std::snprintf(text, sizeof text, "vorexctl %s (library version 0x%08x)", VOREX_PACKAGE_VERSION, vorex::version());
     return text;
 }
 
