@@ -7,6 +7,7 @@ if(TARGET vorexctl)
   # private network namespace of its own.
   vorex_test(cli_commands LABELS cli SOURCES cli_commands.cpp)
   target_link_libraries(cli_commands PRIVATE vorexctl_core)
-  target_compile_definitions(cli_commands PRIVATE VOREXCTL_PROGRAM="$<TARGET_FILE:vorexctl>")
-  add_dependencies(cli_commands vorexctl)
+  target_compile_definitions(cli_commands PRIVATE VOREXCTL_PROGRAM="$<TARGET_FILE:vorexctl>"
+    VOREX_SIM_PROGRAM="$<TARGET_FILE:vorex-sim>")
+  add_dependencies(cli_commands vorexctl vorex-sim)
 endif()
