@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
     using namespace vorexctl;
     CLI::App app{"vorexctl: find network laser profile sensors and work with one of them.\n"
                  "Commands other than search take --serial, --ip or --mac to choose a sensor; without\n"
-                 "them they use the only sensor found. Exit status: 0 ok, 1 operation failed, 2 usage."};
+                 "them they use the only sensor found. Exit status: 0 ok, 1 operation failed, 2 a wrong command\n"
+                 "line or an input file that cannot be used."};
     app.set_version_flag("--version", version_text());
     app.require_subcommand(0, 1);
     command_registry registry;
