@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "commands.h"
+#include "failure_text.h"
 #include "format.h"
 #include "picture.h"
 #include "plot.h"
@@ -167,7 +168,8 @@ void route(httplib::Server& server, vorex& sensor, profile_feed& feed, std::mute
             // behind its service lock anyway.
             std::lock_guard<std::mutex> guard(image_lock);
             grey_image picture(image_width, image_height, 0);
-            if (!sensor.get_image(picture.pixels.data())) error = std::string("get_image failed: ") + sensor.error_msg();
+            if (!sensor.get_image(picture.pixels.data()))
+                error = "get_image failed: " + failure_reason("get_image", sensor.error_msg());
             else if (!encode_png(picture, &png, &error)) error = "cannot encode the image: " + error;
         }
         if (!error.empty()) {
