@@ -306,6 +306,7 @@ TEST_F(cli_test, bad_usage_exits_with_2_and_one_line_before_any_search) {
         {ctl, {"params", "get", "--group", "nosuch"}, ""},
         {ctl, {"params", "set", "--group", "sysmon", "--in", path("short.bin")},
          path("short.bin") + " holds 81 bytes; the sysmon group takes 82"},
+        {ctl, {"params", "set", "--in", path("missing.bin")}, "cannot read " + path("missing.bin") + ": No such file or directory"},
         {sim_program, {"--data-port", "70000"}, "--data-port: must be a whole number from 1 to 65535, not 70000"},
         {sim_program, {"--service-port", "-1"}, "--service-port: must be a whole number from 0 to 65535, not -1"},
         {sim_program, {"-n", "2", "--data-port", "65535"}, "--data-port: 2 sensors from port 65535 run past 65535"},

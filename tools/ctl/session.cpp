@@ -152,11 +152,13 @@ std::string read_input(const std::string& path) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> owned(standard_input ? nullptr : std::fopen(path.c_str(), "rb"),
                                                           &std::fclose);
     std::FILE* f = standard_input ? stdin : owned.get();
-    if (!f) fail("cannot read " + path + ": " + std::strerror(errno));
+    // An input the command cannot use is the user's to mend, as a usage
+    // error is.
+    if (!f) usage_error("cannot read " + path + ": " + std::strerror(errno));
     std::string contents;
     char block[4096];
     for (std::size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) contents.append(block, n);
-    if (std::ferror(f)) fail("cannot read " + path);
+    if (std::ferror(f)) usage_error("cannot read " + path + ": " + std::strerror(errno));
     return contents;
 }
 

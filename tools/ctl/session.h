@@ -115,7 +115,8 @@ private:
     std::FILE* file_;
 };
 
-// The whole contents of the file `path`, or of standard input for "-".
+// The whole contents of the file `path`, or of standard input for "-";
+// a file that cannot be read is a usage error (exit status 2).
 std::string read_input(const std::string& path);
 
 }  // namespace vorexctl
