@@ -20,6 +20,7 @@ struct network {
     std::set<vorex_net::handle> open;
     vorex_net::handle next_handle = 3;
     int failing_send = -1;
+    std::int64_t now_ms = 0;
 };
 
 network& net() {
@@ -51,6 +52,7 @@ void reset(const std::uint8_t* data, std::size_t size, int failing_send) {
     n.sent.clear();
     n.taken.clear();
     n.failing_send = failing_send;
+    n.now_ms = 0;
     walk(data, size, [&](bytes d, bool empty) { n.input.push_back({std::move(d), empty}); });
 }
 
@@ -110,20 +112,42 @@ int send_to(handle h, const void* data, std::size_t length, endpoint to) {
 int receive(handle h, void* buffer, std::size_t capacity, endpoint* from) {
     auto& n = net();
     vorex_fuzz::received r{h, -1, {}};
+    bool got = false;
     if (!n.input.empty()) {
         vorex_fuzz::queued q = std::move(n.input.front());
         n.input.pop_front();
+        got = !q.empty;
         // As on the real platform: a longer datagram is consumed and fails.
-        if (!q.empty && q.data.size() <= capacity) {
+        if (got && q.data.size() > capacity) {
+            r.result = oversize_datagram;
+        } else if (got) {
             if (!q.data.empty()) std::memcpy(buffer, q.data.data(), q.data.size());
             if (from) *from = endpoint{0x0900000A, 50030};  // 10.0.0.9
             r.result = static_cast<int>(q.data.size());
             r.data = std::move(q.data);
         }
     }
+    n.now_ms += got ? vorex_fuzz::datagram_ms : library_receive_timeout_ms();
     n.taken.push_back(std::move(r));
     return n.taken.back().result;
 }
+
+int receive_any(const handle* sockets, std::size_t count, void* buffer, std::size_t capacity, endpoint* from) {
+    return count == 0 ? -1 : receive(sockets[0], buffer, capacity, from);
+}
+
+handle open_broadcast_receiver(std::uint16_t) { return invalid_handle; }
+
+std::FILE* open_file_for_reading(const char* path) { return std::fopen(path, "rb"); }
+
+std::int64_t file_size(std::FILE* file) {
+    if (std::fseek(file, 0, SEEK_END) != 0) return -1;
+    const long size = std::ftell(file);
+    std::rewind(file);
+    return size;
+}
+
+std::int64_t monotonic_ms() { return net().now_ms; }
 
 std::vector<std::uint32_t> up_ipv4_addresses() { return {vorex_fuzz::host_a, 0x0100007F, vorex_fuzz::host_b}; }
 
@@ -133,4 +157,5 @@ int library_receive_timeout_ms() { return 100; }
 
 namespace vorex_test_seam {
 void set_receive_timeout_ms(int) {}
+void set_clock(std::int64_t (*)()) {}
 }  // namespace vorex_test_seam

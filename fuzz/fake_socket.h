@@ -8,6 +8,11 @@
 // length and that many bytes (the last one takes what is left). The length
 // 0xFFFF stands for one empty receive (the receive timeout) instead. Once
 // the input is used up, every receive times out.
+//
+// Time is the network's too: the clock starts at 0 with each input and
+// every receive moves it on, by datagram_ms for a datagram and by the
+// receive timeout for an empty receive, so the bounds on time that end a
+// flood are judged exactly.
 #ifndef VOREX_FUZZ_FAKE_SOCKET_H
 #define VOREX_FUZZ_FAKE_SOCKET_H
 
@@ -22,6 +27,10 @@ namespace vorex_fuzz {
 using bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint16_t empty_receive = 0xFFFF;
+// What receiving one datagram costs on the fake clock.
+constexpr int datagram_ms = 10;
+// The most receives a wait that ends within `bound_ms` can make.
+constexpr std::size_t receives_within(int bound_ms) { return static_cast<std::size_t>(bound_ms / datagram_ms) + 1; }
 
 struct sent_datagram {
     vorex_net::handle socket;

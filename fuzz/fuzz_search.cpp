@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const received& r : receives()) {
             per_socket = r.socket == socket ? per_socket + 1 : 1;
             socket = r.socket;
-            VOREX_FUZZ_REQUIRE(per_socket <= static_cast<std::size_t>(vorex_core::max_discovery_receives));
+            VOREX_FUZZ_REQUIRE(per_socket <= receives_within(vorex_core::discovery_bound_ms));
             if (r.result != static_cast<int>(discovery_reply_size)) continue;
             replies.push_back(&r.data);
             asking += vorex_wire::asks_ack(r.data.data());

@@ -18,7 +18,7 @@
 namespace {
 
 using namespace vorex_fuzz;
-using vorex_core::max_receives;
+using vorex_core::flood_bound_ms;
 using vorex_wire::header_size;
 
 constexpr int bare = static_cast<int>(header_size);
@@ -27,7 +27,7 @@ enum class counting { on_send, on_reply, never, per_packet };
 
 struct operation {
     int reply_length;   // of the reply whose arrival makes success
-    int receive_bound;  // documented most receives, per request
+    int receive_bound;  // most receives, per request, on the fake clock
     counting count;
     bool acknowledges_when_asked;
     std::function<bool(vorex&, std::uint8_t* record, std::uint8_t value)> run;
@@ -65,15 +65,15 @@ std::vector<operation> operations() {
     ops.push_back({bare + 1400, 1, counting::on_send, false,
                    [](vorex& s, std::uint8_t* r, std::uint8_t) { return s.read_params(reinterpret_cast<vorex_user_params_t*>(r)); },
                    bare, 1400});
-    ops.push_back({bare, max_receives(3000), counting::on_send, false,
+    ops.push_back({bare, static_cast<int>(receives_within(flood_bound_ms(3000))), counting::on_send, false,
                    [](vorex& s, std::uint8_t* r, std::uint8_t) { return s.write_params(reinterpret_cast<vorex_user_params_t*>(r)); }, -1, 0});
-    ops.push_back({bare, max_receives(3000), counting::on_send, false,
+    ops.push_back({bare, static_cast<int>(receives_within(flood_bound_ms(3000))), counting::on_send, false,
                    [](vorex& s, std::uint8_t*, std::uint8_t) { return s.flush_params(); }, -1, 0});
-    ops.push_back({bare, max_receives(2000), counting::on_send, false,
+    ops.push_back({bare, static_cast<int>(receives_within(flood_bound_ms(2000))), counting::on_send, false,
                    [](vorex& s, std::uint8_t*, std::uint8_t) { return s.reboot(); }, -1, 0});
     for (const vorex_params::group& g : vorex_params::groups) {
-        ops.push_back({bare + g.size, max_receives(3000), counting::on_reply, true, group_runners[2 * g.index], bare, g.size});
-        ops.push_back({bare, max_receives(3000), counting::on_reply, false, group_runners[2 * g.index + 1], -1, 0});
+        ops.push_back({bare + g.size, static_cast<int>(receives_within(flood_bound_ms(3000))), counting::on_reply, true, group_runners[2 * g.index], bare, g.size});
+        ops.push_back({bare, static_cast<int>(receives_within(flood_bound_ms(3000))), counting::on_reply, false, group_runners[2 * g.index + 1], -1, 0});
     }
     for (int k = 0; k < 8; ++k) {
         const int count = k;
@@ -85,10 +85,10 @@ std::vector<operation> operations() {
     }
     ops.push_back({bare + 4, 1, counting::on_send, false,
                    [](vorex& s, std::uint8_t*, std::uint8_t) { return s.read_log_record_count() != 0; }, -1, 0});
-    ops.push_back({bare + 2, max_receives(10000), counting::per_packet, true,
+    ops.push_back({bare + 2, static_cast<int>(receives_within(flood_bound_ms(10000))), counting::per_packet, true,
                    [](vorex& s, std::uint8_t*, std::uint8_t v) { return s.write_firmware_image(firmware_file(v).c_str()); },
                    -1, 0});
-    ops.push_back({bare + 4, max_receives(2000) + max_receives(100000), counting::never, false,
+    ops.push_back({bare + 4, static_cast<int>(receives_within(flood_bound_ms(2000)) + receives_within(flood_bound_ms(100000))), counting::never, false,
                    [](vorex& s, std::uint8_t*, std::uint8_t) { return s.flush_firmware_image(); }, -1, 0});
     return ops;
 }
@@ -123,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             VOREX_FUZZ_REQUIRE(std::memcmp(record.data(), reply->data() + op.record_offset,
                                            static_cast<std::size_t>(op.record_size)) == 0);
     }
-    // Every wait ends within its bound, counted in receives.
+    // Every wait ends within its bound on time.
     const std::size_t packets = op.count == counting::per_packet ? requests : 1;
     VOREX_FUZZ_REQUIRE(receives().size() <= packets * static_cast<std::size_t>(op.receive_bound));
     // The counter rules.

@@ -181,9 +181,10 @@ public:
     // Broadcasts a discovery request from every host address and returns one
     // disconnected session per sensor that answered, in the order found.
     // Sets *done to true just before returning when done is given.
-    // Bound: each adapter's reply loop ends at the first empty receive or
-    // after 1024 datagrams, so a flooding host holds it for at most 1024
-    // receive timeouts per adapter.
+    // Each adapter's reply loop ends at the first empty receive; datagrams
+    // that are no reply (any other length, too long ones included) are
+    // passed over. Bound: a host that floods it holds an adapter's loop for
+    // at most 3 s after the broadcast.
     static std::vector<std::shared_ptr<vorex>> search(bool* done = nullptr);
 
     // A disconnected session for the sensor `info` describes; its first
@@ -207,11 +208,14 @@ public:
 
     // Whole parameter block, through the session's cache.
     //
-    // Bound of every exchange that waits with resends (write_params,
-    // flush_params, reboot, the groups, the firmware operations): its limit
-    // in 100 ms steps times five receives, e.g. 150 receives for 3000 ms; a
-    // flood of wrong-length datagrams fails the wait there. read_params and
-    // the log operations make one receive.
+    // Every exchange that waits with resends (write_params, flush_params,
+    // reboot, the groups, the firmware operations) counts only empty
+    // receives toward its limit, and takes a reply of the right length
+    // however many other datagrams come before it. Bound: a flood that
+    // never pauses fails the wait, as silence would, twice its limit after
+    // it began (6 s for the 3000 ms waits, 4 s for reboot, 20 s for a
+    // firmware chunk or checksum, 4 s and 200 s for the two waits of the
+    // commit). read_params and the log operations make one receive.
     bool read_params(vorex_user_params_t* params);
     bool write_params(vorex_user_params_t* params);
     bool flush_params();
@@ -247,10 +251,12 @@ public:
     // receive timeout.
     bool get_result(vorex_profile& profile);
     // Fetches the sensor's image into `image`, which holds at least 316224
-    // bytes. A null `image` returns false before anything is sent. Bound:
-    // eight times the datagrams a whole image needs at the record's
-    // image_packet_size, plus 64 (144 receives for the default size); a
-    // transfer still incomplete there returns false.
+    // bytes. True only when the whole image arrived and its last chunk was
+    // acknowledged; when no datagram came, or they stopped before a chunk
+    // reached the image's end, false with the chunks so far in `image` and
+    // "No error". A null `image` returns false before anything is sent.
+    // Bound: a transfer still incomplete 30 s after the request returns
+    // false.
     bool get_image(unsigned char* image);
 
     // Uploads a firmware file and checks the sensor's checksum of it. A file
@@ -262,7 +268,8 @@ public:
     // not call the library.
     bool write_firmware_image(const char* path);
     bool write_firmware_image(const char* path, const progress_callback& progress);
-    // Has the sensor commit the uploaded firmware; waits up to ~100 s.
+    // Has the sensor commit the uploaded firmware; waits up to ~100 s for
+    // its completion.
     bool flush_firmware_image();
 
     // Reads `count` (1..240) log records starting at `index`. A null array

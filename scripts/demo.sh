@@ -12,10 +12,10 @@ fi
 cd "$(dirname "$0")/.."
 . scripts/netns-pair.sh
 out=$(realpath -m "${1:-demo-output}")
-scripts/setup-debian.sh
+scripts/setup-debian.sh --demo
 echo "building vorex, vorex-sim and vorexctl ..."
-cmake --preset vorex >/dev/null
-cmake --build --preset vorex -j"$(nproc)" --target vorex-sim vorexctl vorex-demo >/dev/null
+cmake --preset demo >/dev/null
+cmake --build --preset demo -j"$(nproc)" --target vorex-sim vorexctl >/dev/null
 mkdir -p "$out"
 
 host=vorex-demo-host-$$
@@ -33,12 +33,12 @@ trap cleanup EXIT
 # 198.18.0.50. Discovery broadcasts stay on this link.
 netns_pair "$host" "$sensor" vx-host vx-sensor
 
-ip netns exec "$sensor" build/vorex/tools/vorex-sim --ip 198.18.0.50 --mask 255.255.255.0 \
+ip netns exec "$sensor" build/demo/tools/vorex-sim --ip 198.18.0.50 --mask 255.255.255.0 \
   --state "$scratch" --commit-delay 1500 >"$scratch/sim.log" 2>&1 &
 sim_pid=$!
 sleep 0.5
 
-ctl() { ip netns exec "$host" build/vorex/tools/ctl/vorexctl "$@"; }
+ctl() { ip netns exec "$host" build/demo/tools/ctl/vorexctl "$@"; }
 step() { printf '\n\033[1m== %s\033[0m\n$ vorexctl %s\n' "$1" "${*:2}"; }
 
 step "Which sensors answer?" search

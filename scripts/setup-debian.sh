@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
 # Installs what building, testing and the demo need on Debian 12, as root.
-# Installs nothing when everything is already there.
+# Installs nothing when everything is already there. With --demo, only what
+# the demo needs: the library, vorex-sim and vorexctl, and namespaces.
 set -euo pipefail
 
+demo_packages=(
+  cmake ninja-build g++ pkg-config           # the library
+  libcli11-dev libpng-dev libpcap-dev        # vorexctl and vorex-sim
+  libcpp-httplib-dev nlohmann-json3-dev      # vorexctl view
+  iproute2 util-linux                        # private network namespaces
+)
 packages=(
   cmake ninja-build g++ g++-multilib         # both architectures
   qemu-user                                  # runs the 32-bit tests
@@ -22,6 +29,8 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix  # vorex.dll and vorexd.dll
   wine wine64                                # runs the Windows tests
 )
+
+[ "${1:-}" = --demo ] && packages=("${demo_packages[@]}")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,6 +2,7 @@
 // which addresses an adapter table yields, against fake tables.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 
@@ -92,6 +93,7 @@ TEST(winsock_adapters, up_adapters_give_their_ipv4_unicast_addresses_in_table_or
 struct scripted_query {
     ULONG size_answer = ERROR_BUFFER_OVERFLOW;
     ULONG table_answer = NO_ERROR;
+    int overflows = 0;  // table queries answered with a grown size first
     ULONG size = 0;
     std::vector<ULONG> families, flags, sizes_offered;
     std::vector<bool> had_table;
@@ -108,6 +110,12 @@ ULONG WINAPI fake_query(ULONG family, ULONG flags, PVOID, PIP_ADAPTER_ADDRESSES 
     if (!table) {
         *size = q.size;
         return q.size_answer;
+    }
+    if (q.overflows > 0) {
+        --q.overflows;
+        q.size += 64;  // an adapter came up meanwhile
+        *size = q.size;
+        return ERROR_BUFFER_OVERFLOW;
     }
     if (q.table_answer == NO_ERROR) std::memcpy(table, q.content, sizeof *q.content);
     return q.table_answer;
@@ -148,6 +156,81 @@ TEST(winsock_adapters, the_size_is_asked_first_and_any_failure_leaves_the_list_e
         }
     }
     current = nullptr;
+}
+
+TEST(winsock_adapters, a_table_that_grew_is_asked_for_again_with_its_new_size_a_bounded_number_of_times) {
+    fake_table t;
+    IP_ADAPTER_ADDRESSES* a = t.adapter(IfOperStatusUp);
+    t.ipv4(a, 0x0100007F);
+    using vorex_net::winsock::table_attempts;
+    struct {
+        int overflows;
+        std::vector<std::uint32_t> expected;
+    } cases[] = {{1, {0x0100007F}}, {table_attempts - 1, {0x0100007F}}, {table_attempts, {}}, {100, {}}};
+    for (auto c : cases) {
+        scripted_query q;
+        q.overflows = c.overflows;
+        q.size = sizeof(IP_ADAPTER_ADDRESSES);
+        q.content = a;
+        current = &q;
+        EXPECT_EQ(vorex_net::winsock::up_ipv4_addresses(&fake_query), c.expected) << c.overflows;
+        const std::size_t table_queries = static_cast<std::size_t>(std::min(c.overflows + 1, table_attempts));
+        ASSERT_EQ(q.sizes_offered.size(), 1 + table_queries) << c.overflows;
+        for (std::size_t i = 2; i < q.sizes_offered.size(); ++i)
+            EXPECT_EQ(q.sizes_offered[i], q.sizes_offered[i - 1] + 64);  // each time the size it was told
+    }
+    current = nullptr;
+}
+
+struct ioctl_call {
+    DWORD code;
+    BOOL value;
+};
+std::vector<ioctl_call> ioctl_calls;
+int ioctl_answer = 0;
+
+int WSAAPI fake_ioctl(SOCKET, DWORD code, LPVOID in, DWORD in_size, LPVOID, DWORD, LPDWORD, LPWSAOVERLAPPED,
+                      LPWSAOVERLAPPED_COMPLETION_ROUTINE) {
+    BOOL value = TRUE;
+    if (in_size == sizeof value) std::memcpy(&value, in, sizeof value);
+    ioctl_calls.push_back({code, value});
+    return ioctl_answer;
+}
+
+TEST(winsock_sockets, both_unreachable_reports_are_switched_off) {
+    for (int answer : {0, SOCKET_ERROR}) {
+        ioctl_calls.clear();
+        ioctl_answer = answer;
+        EXPECT_EQ(vorex_net::winsock::stop_unreachable_reports(SOCKET(7), &fake_ioctl), answer == 0);
+        ASSERT_EQ(ioctl_calls.size(), 2u);  // the second is tried when the first fails
+        EXPECT_EQ(ioctl_calls[0].code, DWORD(SIO_UDP_CONNRESET));
+        EXPECT_EQ(ioctl_calls[1].code, DWORD(SIO_UDP_NETRESET));
+        for (const ioctl_call& c : ioctl_calls) EXPECT_EQ(c.value, FALSE);
+    }
+}
+
+int startup_answer = 0;
+int startups = 0;
+int cleanups = 0;
+int WSAAPI fake_startup(WORD version, LPWSADATA) {
+    EXPECT_EQ(version, MAKEWORD(2, 2));
+    ++startups;
+    return startup_answer;
+}
+int WSAAPI fake_cleanup() { return ++cleanups, 0; }
+
+TEST(winsock_layer, only_successful_starts_are_cleaned_up_once_each) {
+    vorex_net::winsock::layer_starts layer;
+    startup_answer = WSASYSNOTREADY;
+    EXPECT_FALSE(layer.start(&fake_startup));
+    layer.stop(&fake_cleanup);
+    EXPECT_EQ(cleanups, 0);  // the failed start is not undone
+    startup_answer = 0;
+    EXPECT_TRUE(layer.start(&fake_startup));
+    EXPECT_TRUE(layer.start(&fake_startup));
+    for (int i = 0; i < 3; ++i) layer.stop(&fake_cleanup);
+    EXPECT_EQ(startups, 3);
+    EXPECT_EQ(cleanups, 2);
 }
 
 }  // namespace

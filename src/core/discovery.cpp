@@ -51,16 +51,29 @@ bool already_found(const session_list& found, const std::uint8_t* record) {
     return false;
 }
 
-void collect_replies(vorex_net::handle socket, session_list& found) {
+// One datagram from whichever socket has one first.
+int receive_datagram(const vorex_net::handle* sockets, std::size_t count, vorex_net::endpoint* sender) {
     std::uint8_t* in = vorex_core::receive_buffer();
-    for (int receives = 0; receives < vorex_core::max_discovery_receives; ++receives) {
+    if (count == 1) return vorex_net::receive(sockets[0], in, vorex_wire::discovery_reply_size, sender);
+    return vorex_net::receive_any(sockets, count, in, vorex_wire::discovery_reply_size, sender);
+}
+
+// Takes replies until a receive comes back empty. Acknowledgements go out
+// of the first socket, the one the broadcast left from.
+void collect_replies(const vorex_net::handle* sockets, std::size_t count, session_list& found) {
+    const std::uint8_t* in = vorex_core::receive_buffer();
+    const vorex_core::wait_deadline deadline(vorex_core::discovery_bound_ms);
+    while (!deadline.passed()) {
         vorex_net::endpoint sender;
-        int n = vorex_net::receive(socket, in, vorex_wire::discovery_reply_size, &sender);
+        const int n = receive_datagram(sockets, count, &sender);
+        // Too long for a reply: passed over like any other wrong length,
+        // rather than ending the search on this adapter.
+        if (n == vorex_net::oversize_datagram) continue;
         if (n <= 0) return;
         if (n != static_cast<int>(vorex_wire::discovery_reply_size)) continue;
         const std::uint8_t* record = in + header_size;
         // Duplicates are acknowledged too: the acknowledgement comes first.
-        if (vorex_wire::asks_ack(in)) acknowledge_reply(socket, in, sender.address);
+        if (vorex_wire::asks_ack(in)) acknowledge_reply(sockets[0], in, sender.address);
         if (already_found(found, record)) continue;
         vorex_device_info_t info;
         std::memcpy(&info, record, sizeof info);
@@ -69,22 +82,34 @@ void collect_replies(vorex_net::handle socket, session_list& found) {
     }
 }
 
+// A sensor whose address lies outside the adapter's subnet can only answer
+// by broadcast, to the port the request came from. Where the socket bound
+// to the adapter's address does not receive that, a second one does; it
+// exists before the request goes out, so no early answer is missed.
+vorex_net::handle open_broadcast_receiver_for(vorex_net::handle socket) {
+    vorex_net::endpoint bound;
+    if (!vorex_net::local_endpoint(socket, &bound)) return vorex_net::invalid_handle;
+    return vorex_net::open_broadcast_receiver(bound.port);
+}
+
 // Broadcasts from one host address and collects what answers there.
 void search_adapter(const char* entry, session_list& found) {
-    vorex_net::handle socket = vorex_net::open_udp();
-    if (socket == vorex_net::invalid_handle) return;
-    vorex_net::set_receive_timeout(socket, vorex_net::library_receive_timeout_ms());
-    vorex_net::set_broadcast(socket);
+    const vorex_net::owned_socket socket(vorex_net::open_udp());
+    if (!socket.valid()) return;
+    vorex_net::set_receive_timeout(socket.get(), vorex_net::library_receive_timeout_ms());
+    vorex_net::set_broadcast(socket.get());
     std::uint32_t local;
     // Only 127.0.0.1 itself is skipped; other loopback addresses take part.
-    if (vorex_core::parse_dotted(entry, &local) && local != loopback_address &&
-        vorex_net::bind(socket, {local, 0})) {
-        build_discovery_request();
-        int sent = vorex_net::send_to(socket, vorex_core::send_buffer(), header_size,
-                                      {broadcast_address, vorex_wire::discovery_port});
-        if (sent == static_cast<int>(header_size)) collect_replies(socket, found);
-    }
-    vorex_net::close(socket);
+    if (!vorex_core::parse_dotted(entry, &local) || local == loopback_address ||
+        !vorex_net::bind(socket.get(), {local, 0}))
+        return;
+    const vorex_net::owned_socket broadcast(open_broadcast_receiver_for(socket.get()));
+    build_discovery_request();
+    const int sent = vorex_net::send_to(socket.get(), vorex_core::send_buffer(), header_size,
+                                        {broadcast_address, vorex_wire::discovery_port});
+    if (sent != static_cast<int>(header_size)) return;
+    const vorex_net::handle sockets[2] = {socket.get(), broadcast.get()};
+    collect_replies(sockets, broadcast.valid() ? 2 : 1, found);
 }
 
 }  // namespace

@@ -23,13 +23,12 @@ bool receive_reply(vorex_net::handle socket, std::uint8_t* header_out, int limit
                    void* payload_out, const vorex_net::endpoint* resend_to) {
     std::uint8_t* in = receive_buffer();
     const int wanted = static_cast<int>(vorex_wire::header_size) + payload_length;
-    const int receive_limit = max_receives(limit_ms);
+    const wait_deadline deadline(flood_bound_ms(limit_ms));
     int waited = 0;
-    int receives = 0;
     int empty = 0;
     // The request being waited for: its payload length is in its header.
     const int resend_payload = vorex_wire::load_u16_le(send_buffer() + vorex_wire::at_payload_length);
-    while (waited < limit_ms && receives++ < receive_limit) {
+    while (waited < limit_ms && !deadline.passed()) {
         int n = vorex_net::receive(socket, in, buffer_size);
         if (n == wanted) {
             std::memcpy(header_out, in, vorex_wire::header_size);

@@ -22,24 +22,28 @@ namespace vorex_core {
 constexpr int receive_step_ms = 100;
 // Every fifth empty receive resends the request.
 constexpr int resend_every = 5;
-// Datagrams of the wrong length cost a wait nothing, so a flooding sender
-// could otherwise hold it (and service_lock) for as long as it sends. A
-// wait therefore makes at most this many receives per step of its limit:
-// the silent ones plus room for four strays each, far more than a healthy
-// link produces. Counted in receives, not time, so the bound holds whatever
-// the flood's rate and is the same on every platform.
-constexpr int receives_per_step = 5;
+// Datagrams of the wrong length cost a wait nothing, so a sender that never
+// pauses would hold it (and service_lock) for as long as it sends. The
+// monotonic clock cuts that off: a wait ends at the latest this long after
+// it began, twice its limit and at least a second. A reply that arrives
+// within the limit is taken however many other datagrams came first or
+// stand queued before it; only a flood that outlasts the bound costs it.
+constexpr int flood_bound_ms(int limit_ms) { return 2 * limit_ms > 1000 ? 2 * limit_ms : 1000; }
 
-// The most receives a receive_reply with this limit makes.
-constexpr int max_receives(int limit_ms) {
-    return (limit_ms + receive_step_ms - 1) / receive_step_ms * receives_per_step;
-}
+// Discovery goes on while datagrams keep coming; on one adapter it ends at
+// the latest this long after the broadcast. Real sensors answer within a
+// few milliseconds of it, however many share the segment.
+constexpr int discovery_bound_ms = 3000;
 
-// The most datagrams discovery takes on one adapter. The reply loop goes on
-// while datagrams keep coming, so without it a flooding host would hold
-// search (and service_lock) for as long as it sends. A thousand sensors on
-// one segment is far beyond any real network.
-constexpr int max_discovery_receives = 1024;
+// The moment by which a wait must end, on the monotonic clock.
+class wait_deadline {
+public:
+    explicit wait_deadline(int bound_ms) : end_(vorex_net::monotonic_ms() + bound_ms) {}
+    bool passed() const { return vorex_net::monotonic_ms() >= end_; }
+
+private:
+    std::int64_t end_;
+};
 
 // Copies the header, then the payload when one is given, into send_buffer
 // (no-ops when they already lie there) and sends 14 + length bytes. True
@@ -52,8 +56,7 @@ bool send_packet(vorex_net::handle socket, const std::uint8_t* header, vorex_net
 // resends the packet held in send_buffer when resend_to is given. Datagrams
 // of any other length are passed over without counting. On success copies
 // the header to header_out and the payload to payload_out (when given).
-// A flood of wrong-length datagrams cannot stretch the wait without bound:
-// after max_receives(limit_ms) receives of any kind it fails.
+// Fails, as on silence, once flood_bound_ms(limit_ms) has passed.
 bool receive_reply(vorex_net::handle socket, std::uint8_t* header_out, int limit_ms, int payload_length,
                    void* payload_out, const vorex_net::endpoint* resend_to);
 

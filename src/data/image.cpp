@@ -34,13 +34,13 @@ std::int32_t image_packet_size(const vorex& session) {
 
 }  // namespace
 
-// The result reports whether the request and, when the image completed, its
-// final acknowledgement went out whole; an image cut short by silence still
-// returns true with the chunks that came. Reception ends at the first empty
-// receive, at a datagram shorter than a header, or at one larger than the
-// receive size (it fails the receive rather than arriving cut short). A
-// transfer that reaches max_image_receives without completing is a flood,
-// not a sensor: it ends with false.
+// True only for a complete image whose final acknowledgement went out
+// whole. An image that never started or stopped short (silence, a datagram
+// shorter than a header, or one larger than the receive size, which fails
+// the receive rather than arriving cut short) is false, with the chunks
+// that came in the buffer and "No error" as the text. A transfer still
+// incomplete image_bound_ms after the request is a flood, not a sensor: it
+// ends with false too.
 bool vorex::get_image(unsigned char* image) {
     // The first chunk would be written through it: refused before anything
     // is sent, like read_log's null array.
@@ -51,14 +51,14 @@ bool vorex::get_image(unsigned char* image) {
     if (!send_request(link)) return false;
 
     const std::size_t receive_size = vorex_data::image_receive_size(image_packet_size(*this));
-    const std::size_t receive_limit = vorex_data::max_image_receives(receive_size);
+    const vorex_core::wait_deadline deadline(vorex_data::image_bound_ms);
     std::uint8_t* in = vorex_core::receive_buffer();
     vorex_data::image_assembly assembly(image);
-    for (std::size_t receives = 0; receives < receive_limit; ++receives) {
+    while (!deadline.passed()) {
         const int n = vorex_net::receive(link.socket, in, receive_size);
         switch (assembly.take(in, n)) {
         case vorex_data::image_step::stop:
-            return true;
+            return false;
         case vorex_data::image_step::pass_over:
         case vorex_data::image_step::chunk:
             break;

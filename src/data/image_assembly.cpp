@@ -10,14 +10,6 @@ std::size_t image_receive_size(std::int32_t image_packet_size) {
     return static_cast<std::size_t>(image_packet_size) + vorex_wire::header_size;
 }
 
-std::size_t max_image_receives(std::size_t receive_size) {
-    constexpr std::size_t slack = 64;
-    constexpr std::size_t rounds = 8;
-    // Receives too small for any chunk byte still get a finite budget.
-    const std::size_t chunk = receive_size > chunk_header_size ? receive_size - chunk_header_size : 1;
-    return rounds * ((vorex_wire::image_size + chunk - 1) / chunk) + slack;
-}
-
 image_step image_assembly::take(const std::uint8_t* datagram, int length) {
     const int header = static_cast<int>(vorex_wire::header_size);
     if (length < header) return image_step::stop;

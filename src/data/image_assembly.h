@@ -21,12 +21,12 @@ constexpr std::size_t chunk_header_size = at_chunk_offset + 4;
 // datagrams would not fit receive_buffer, reads with the whole buffer.
 std::size_t image_receive_size(std::int32_t image_packet_size);
 
-// The most datagrams one transfer takes at a receive size: eight times the
-// chunks a whole image needs at that size, plus room for the answer and
-// strays. A real transfer, resent chunks included, stays far below it; a
-// host that floods the service port with small chunks cannot hold the
-// transfer (and service_lock) for as long as it sends.
-std::size_t max_image_receives(std::size_t receive_size);
+// A transfer has no limit of its own: it goes on while datagrams keep
+// coming. A whole image at line rate takes well under a second, even in
+// the smallest chunks the record can ask for; one still incomplete this
+// long after the request is a flood, and ends so that it cannot hold
+// service_lock for as long as it lasts.
+constexpr int image_bound_ms = 30000;
 
 // What the transfer makes of one received datagram.
 enum class image_step {

@@ -69,8 +69,13 @@ decode_outcome decode_profile(const std::uint8_t* datagram, std::size_t length, 
     const profile_layout* layout = layout_of(datagram[at_data_type]);
     if (!layout || length < layout->size) return decode_outcome::malformed;
 
+    // Every allocation the decode may need happens before the record
+    // changes: a failed one leaves the caller's record as it was.
+    const auto most = static_cast<std::size_t>(layout->points);
+    profile.raw_values.reserve(most);
+    profile.points.reserve(most);
     std::memcpy(&profile.header, datagram, profile_header_size);
-    profile.raw_values.resize(static_cast<std::size_t>(layout->points));
+    profile.raw_values.resize(most);
 
     const decode_job job{datagram + profile_header_size, layout->points,
                          static_cast<double>(vorex_wire::load_u16_le(datagram + at_x_scale)),

@@ -1,10 +1,10 @@
 #include "data/profile_decode_simd.h"
 
-// 64-bit x86 only. The 32-bit build's generic loop does its arithmetic in
-// the x87 unit, whose extended precision rounds a quotient twice and now
-// and then lands one unit away from the correctly rounded double that any
-// vector unit gives; kernels there would change its results.
-#if defined(__x86_64__)
+// Both x86 widths. The 32-bit builds compute in SSE2 (the toolchain files
+// ask for it) rather than the x87 unit, whose extended precision rounds a
+// quotient twice: so every path gives the correctly rounded double, the
+// same bits in every build.
+#if defined(__x86_64__) || (defined(__i386__) && defined(__SSE2_MATH__))
 #define VOREX_X86_KERNELS 1
 #include <immintrin.h>
 #endif

@@ -19,12 +19,14 @@
 // sensor confirms it holds an empty image by answering 0.
 #include <array>
 #include <cstdint>
-#include <fstream>
+#include <cstdio>
+#include <memory>
 
 #include "core/exchange.h"
 #include "core/state.h"
 #include "core/wire.h"
 #include "maintenance/checksum.h"
+#include "net/socket.h"
 #include "vorex.h"
 
 namespace {
@@ -58,27 +60,21 @@ constexpr command firmware_commit{class_firmware, 0x22, flags_request, bare_repl
 
 enum class upload_end { file_read, no_answer, file_fault };
 
-// The size of the file behind the stream, or -1 when the stream cannot seek
-// (a pipe, some files under /proc). Leaves the stream at its start.
-std::streamoff stream_size(std::ifstream& file) {
-    file.seekg(0, std::ios::end);
-    const std::streamoff end = file.tellg();
-    file.clear();
-    file.seekg(0, std::ios::beg);
-    file.clear();
-    return end;
-}
+struct file_close {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+// Not inherited by a child the host starts during the upload.
+using firmware_file = std::unique_ptr<std::FILE, file_close>;
 
 // Sends the file chunk by chunk, one in flight, each read only after the
 // previous one was answered, and feeds the answered bytes to `sum`.
-upload_end send_chunks(const service_link& link, std::ifstream& file, std::uint64_t total,
+upload_end send_chunks(const service_link& link, std::FILE* file, std::uint64_t total,
                        const vorex::progress_callback* progress, vorex_maintenance::image_checksum_state& sum) {
     std::array<std::uint8_t, offset_size + chunk_data_max> chunk;
     std::uint64_t offset = 0;
     for (;;) {
-        file.read(reinterpret_cast<char*>(chunk.data() + offset_size), static_cast<std::streamsize>(chunk_data_max));
-        if (file.bad()) return upload_end::file_fault;
-        const auto n = static_cast<std::size_t>(file.gcount());
+        const std::size_t n = std::fread(chunk.data() + offset_size, 1, chunk_data_max, file);
+        if (std::ferror(file)) return upload_end::file_fault;
         if (n > 0) {
             // A source whose size was unknown, or that grew meanwhile, may
             // still run past what 32-bit offsets describe.
@@ -90,8 +86,7 @@ upload_end send_chunks(const service_link& link, std::ifstream& file, std::uint6
             offset += n;
             if (progress && *progress) (*progress)(offset, total);
         }
-        if (file.eof()) return upload_end::file_read;
-        if (file.fail()) return upload_end::file_fault;
+        if (std::feof(file)) return upload_end::file_read;
     }
 }
 
@@ -114,18 +109,17 @@ bool upload_firmware(vorex& session, const char* path, const vorex::progress_cal
     service_operation op(session);
     if (!op.ready()) return false;
 
-    std::ifstream file;
-    if (path) file.open(path, std::ios::binary);
-    if (!file.is_open()) {
+    const firmware_file file(path ? vorex_net::open_file_for_reading(path) : nullptr);
+    if (!file) {
         vorex_core::set_error(error_code::open_file);
         return false;
     }
-    const std::streamoff size = stream_size(file);
+    const std::int64_t size = vorex_net::file_size(file.get());
     if (size >= 0 && static_cast<std::uint64_t>(size) > max_image_size) return false;
 
     vorex_maintenance::image_checksum_state sum;
     const std::uint64_t total = size >= 0 ? static_cast<std::uint64_t>(size) : 0;
-    switch (send_chunks(op.link(), file, total, progress, sum)) {
+    switch (send_chunks(op.link(), file.get(), total, progress, sum)) {
     case upload_end::file_read:
         break;
     case upload_end::no_answer:
@@ -134,7 +128,6 @@ bool upload_firmware(vorex& session, const char* path, const vorex::progress_cal
     case upload_end::file_fault:
         return false;
     }
-    file.close();
     return sensor_checksum_matches(op.link(), sum.value());
 }
 

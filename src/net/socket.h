@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 namespace vorex_net {
@@ -32,6 +33,21 @@ void close(handle h);
 // A second handle on the same socket, or invalid_handle.
 handle duplicate(handle h);
 
+// Owns one socket: closes it when it goes out of scope, on every path.
+class owned_socket {
+public:
+    explicit owned_socket(handle h) : h_(h) {}
+    ~owned_socket() { close(h_); }
+    owned_socket(const owned_socket&) = delete;
+    owned_socket& operator=(const owned_socket&) = delete;
+
+    handle get() const { return h_; }
+    bool valid() const { return h_ != invalid_handle; }
+
+private:
+    handle h_;
+};
+
 bool set_receive_timeout(handle h, int milliseconds);
 bool set_broadcast(handle h);
 bool set_reuse_address(handle h);
@@ -52,11 +68,39 @@ bool last_error_address_in_use();
 
 // Sends one datagram; the number of bytes the platform reports sent, or -1.
 int send_to(handle h, const void* data, std::size_t length, endpoint to);
-// Receives one datagram of at most `capacity` bytes. Returns its length, or
-// -1 on timeout, error, or a datagram longer than `capacity` (which is
-// consumed: a longer datagram is a failed receive, never a shortened one).
+
+// What receive returns for a datagram longer than the capacity: it is
+// consumed and fails the receive, never arriving shortened. Negative, so
+// callers that only ask "did a datagram come" treat it as a failure.
+constexpr int oversize_datagram = -2;
+// Receives one datagram of at most `capacity` bytes. Returns its length;
+// -1 when the socket's receive timeout passed or the receive failed;
+// oversize_datagram for a longer one. A signal never ends the wait early
+// and never restarts it: the receive goes on for the rest of its timeout.
+// A port-unreachable report of an earlier send never fails it.
 // `from` receives the sender when given.
 int receive(handle h, void* buffer, std::size_t capacity, endpoint* from = nullptr);
+// The same from whichever of `count` sockets has a datagram first, waiting
+// as long as the first socket's receive timeout.
+int receive_any(const handle* sockets, std::size_t count, void* buffer, std::size_t capacity,
+                endpoint* from = nullptr);
+
+// A socket that receives the datagrams sent to the limited broadcast
+// address at `port`, for platforms where a socket bound to a unicast
+// address does not (Linux). invalid_handle where that socket already gets
+// them (Windows), or when the socket cannot be made.
+handle open_broadcast_receiver(std::uint16_t port);
+
+// A file opened for binary reading that a child process does not inherit,
+// or null. The caller owns it (std::fclose).
+std::FILE* open_file_for_reading(const char* path);
+// The size of an open regular file in bytes, 64-bit wide on every build,
+// or -1 when it cannot be told (a pipe, some files under /proc).
+std::int64_t file_size(std::FILE* file);
+
+// A monotonic clock in milliseconds. Waits are counted in empty receives;
+// this clock only bounds how long a flood of other datagrams can hold one.
+std::int64_t monotonic_ms();
 
 // The IPv4 unicast addresses of the adapters that are operationally up, in
 // the platform's stable order. Empty when enumeration fails.
@@ -72,6 +116,9 @@ namespace vorex_test_seam {
 // Shortens the library's socket receive timeout so tests that count empty
 // receives run fast. Only test programs call it; the library never does.
 void set_receive_timeout_ms(int milliseconds);
+// Replaces the monotonic clock, so that tests judge flood bounds against a
+// clock they drive; null restores the real one.
+void set_clock(std::int64_t (*now_ms)());
 }  // namespace vorex_test_seam
 
 #endif

@@ -7,8 +7,10 @@
 //   dropped, which is the failed receive the Linux layer makes of
 //   MSG_TRUNC;
 // - an ICMP port-unreachable report of an earlier send fails the next
-//   receive with WSAECONNRESET at once. It stays on (no SIO_UDP_CONNRESET):
-//   the caller counts that failed receive as a timeout, as it must;
+//   receive with WSAECONNRESET at once, which would end waits early: every
+//   socket switches those reports off;
+// - a socket bound to a unicast address receives broadcasts sent to its
+//   port, so discovery needs no second socket here;
 // - SO_REUSEADDR lets a socket take a port from one that never asked to
 //   share it. Sockets that do not opt in therefore bind with
 //   SO_EXCLUSIVEADDRUSE, so a port is shared only when both sides set
@@ -19,6 +21,8 @@
 #include "net/socket.h"
 #include "net/ipv4_address.h"
 #include "net/winsock_parts.h"
+
+#include <sys/stat.h>
 
 #include <memory>
 
@@ -52,12 +56,40 @@ std::vector<std::uint32_t> up_ipv4_addresses(adapter_query query) {
     constexpr ULONG flags = GAA_FLAG_INCLUDE_PREFIX;
     ULONG size = 0;
     if (query(AF_UNSPEC, flags, nullptr, nullptr, &size) != ERROR_BUFFER_OVERFLOW) return {};
-    // The table holds pointers and 64-bit fields: allocate it aligned.
-    const std::size_t words = (size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t);
-    std::unique_ptr<std::uint64_t[]> storage(new std::uint64_t[words]);
-    auto* table = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(storage.get());
-    if (query(AF_UNSPEC, flags, nullptr, table, &size) != NO_ERROR) return {};
-    return up_ipv4_addresses(table);
+    for (int attempt = 0; attempt < table_attempts; ++attempt) {
+        // The table holds pointers and 64-bit fields: allocate it aligned.
+        const std::size_t words = (size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t);
+        std::unique_ptr<std::uint64_t[]> storage(new std::uint64_t[words]);
+        auto* table = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(storage.get());
+        const ULONG answer = query(AF_UNSPEC, flags, nullptr, table, &size);
+        if (answer == NO_ERROR) return up_ipv4_addresses(table);
+        if (answer != ERROR_BUFFER_OVERFLOW) return {};
+    }
+    return {};
+}
+
+bool stop_unreachable_reports(SOCKET s, socket_ioctl ioctl) {
+    bool all = true;
+    for (DWORD code : {DWORD(SIO_UDP_CONNRESET), DWORD(SIO_UDP_NETRESET)}) {
+        BOOL report = FALSE;
+        DWORD returned = 0;
+        all = ioctl(s, code, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr) == 0 && all;
+    }
+    return all;
+}
+
+bool layer_starts::start(startup_call startup) {
+    WSADATA data;
+    if (startup(MAKEWORD(2, 2), &data) != 0) return false;
+    ++started_;
+    return true;
+}
+
+void layer_starts::stop(cleanup_call cleanup) {
+    int n = started_.load();
+    while (n > 0 && !started_.compare_exchange_weak(n, n - 1)) {
+    }
+    if (n > 0) cleanup();
 }
 
 }  // namespace winsock
@@ -85,16 +117,19 @@ bool reuses_address(handle h) {
 
 }  // namespace
 
-bool start() {
-    WSADATA data;
-    return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-}
+namespace {
+winsock::layer_starts layer;
+}  // namespace
 
-void stop() { ::WSACleanup(); }
+bool start() { return layer.start(&::WSAStartup); }
+
+void stop() { layer.stop(&::WSACleanup); }
 
 handle open_udp() {
     SOCKET s = ::WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, socket_flags);
-    return s == INVALID_SOCKET ? invalid_handle : static_cast<handle>(s);
+    if (s == INVALID_SOCKET) return invalid_handle;
+    winsock::stop_unreachable_reports(s, &::WSAIoctl);
+    return static_cast<handle>(s);
 }
 
 void close(handle h) {
@@ -162,11 +197,34 @@ int receive(handle h, void* buffer, std::size_t capacity, endpoint* from) {
     int len = sizeof a;
     int n = ::recvfrom(socket_of(h), static_cast<char*>(buffer), static_cast<int>(capacity), 0,
                        reinterpret_cast<sockaddr*>(&a), &len);
-    // A timeout, an oversize datagram (already dropped) and a reset report
-    // are all the one failed receive the callers count; none is retried.
-    if (n == SOCKET_ERROR) return -1;
+    if (n == SOCKET_ERROR) return last_failure() == winsock::failure::oversize ? oversize_datagram : -1;
     if (from) *from = from_sockaddr(a);
     return n;
+}
+
+int receive_any(const handle* sockets, std::size_t count, void* buffer, std::size_t capacity, endpoint* from) {
+    if (count == 0 || count > FD_SETSIZE) return -1;
+    DWORD timeout = 0;
+    int len = sizeof timeout;
+    ::getsockopt(socket_of(sockets[0]), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&timeout), &len);
+    fd_set readable;
+    FD_ZERO(&readable);
+    for (std::size_t i = 0; i < count; ++i) FD_SET(socket_of(sockets[i]), &readable);
+    timeval tv{static_cast<long>(timeout / 1000), static_cast<long>(timeout % 1000 * 1000)};
+    if (::select(0, &readable, nullptr, nullptr, timeout ? &tv : nullptr) <= 0) return -1;
+    for (std::size_t i = 0; i < count; ++i)
+        if (FD_ISSET(socket_of(sockets[i]), &readable)) return receive(sockets[i], buffer, capacity, from);
+    return -1;
+}
+
+handle open_broadcast_receiver(std::uint16_t) { return invalid_handle; }
+
+std::FILE* open_file_for_reading(const char* path) { return std::fopen(path, "rbN"); }
+
+std::int64_t file_size(std::FILE* file) {
+    struct _stat64 st {};
+    if (::_fstat64(::_fileno(file), &st) != 0 || !(st.st_mode & _S_IFREG)) return -1;
+    return static_cast<std::int64_t>(st.st_size);
 }
 
 std::vector<std::uint32_t> up_ipv4_addresses() { return winsock::up_ipv4_addresses(&::GetAdaptersAddresses); }
