@@ -74,18 +74,53 @@ void refuse_inside_progress() {
     if (inside_progress) throw failure{"progress", "the library cannot be called from a progress callable"};
 }
 
+// Copies a bytes-like argument that is exactly `size` C-contiguous bytes
+// into `out`; TypeError for a buffer whose bytes do not lie in one run
+// from its start (a reversed or strided view), ValueError for another
+// size. Nothing is read before both checks.
+void copy_exact_bytes(const py::buffer& data, void* out, std::size_t size, const std::string& what) {
+    Py_buffer view;
+    if (PyObject_GetBuffer(data.ptr(), &view, PyBUF_C_CONTIGUOUS) != 0) {
+        PyErr_Clear();
+        throw py::type_error(what + " takes C-contiguous bytes (bytes, bytearray or a contiguous buffer)");
+    }
+    struct release {
+        Py_buffer& view;
+        ~release() { PyBuffer_Release(&view); }
+    } released{view};
+    const auto given = static_cast<std::size_t>(view.len);
+    if (given != size)
+        throw py::value_error(what + " takes " + std::to_string(size) + " bytes, not " + std::to_string(given));
+    std::memcpy(out, view.buf, size);
+}
+
+// Calls of this module inside the library, on any thread: cleanup() is
+// refused while there are any. Counted while the GIL is held.
+int calls_in_flight = 0;
+
+struct in_library {
+    in_library() { ++calls_in_flight; }
+    ~in_library() { --calls_in_flight; }
+    in_library(const in_library&) = delete;
+    in_library& operator=(const in_library&) = delete;
+};
+
+void cleanup() {
+    if (calls_in_flight > 0)
+        throw failure{"cleanup", "other threads are still inside the library (" + std::to_string(calls_in_flight) +
+                                     " calls): let them return before cleanup()"};
+    library_running = false;
+    py::gil_scoped_release release;
+    vorex::cleanup();
+}
+
 class device_info {
 public:
     explicit device_info(const vorex_device_info_t& record) : record_(record) {}
 
     static device_info from_bytes(const py::buffer& data) {
-        const py::buffer_info b = data.request();
-        const auto size = static_cast<std::size_t>(b.size * b.itemsize);
-        if (size != sizeof(vorex_device_info_t))
-            throw py::value_error("a device record has " + std::to_string(sizeof(vorex_device_info_t)) +
-                                  " bytes, not " + std::to_string(size));
         vorex_device_info_t record;
-        std::memcpy(&record, b.ptr, sizeof record);
+        copy_exact_bytes(data, &record, sizeof record, "a device record");
         return device_info(record);
     }
 
@@ -147,14 +182,10 @@ const group_entry& group_named(const std::string& name) {
 
 // The bytes of a bytes-like argument, which must be exactly `size` long:
 // checked before anything is sent.
-std::vector<std::uint8_t> exact_bytes(const py::buffer& data, std::size_t size, const char* what) {
-    const py::buffer_info b = data.request();
-    const auto given = static_cast<std::size_t>(b.size * b.itemsize);
-    if (given != size)
-        throw py::value_error(std::string(what) + " takes " + std::to_string(size) + " bytes, not " +
-                              std::to_string(given));
-    const auto* p = static_cast<const std::uint8_t*>(b.ptr);
-    return std::vector<std::uint8_t>(p, p + size);
+std::vector<std::uint8_t> exact_bytes(const py::buffer& data, std::size_t size, const std::string& what) {
+    std::vector<std::uint8_t> bytes(size);
+    copy_exact_bytes(data, bytes.data(), size, what);
+    return bytes;
 }
 
 class sensor {
@@ -209,6 +240,7 @@ public:
         std::unique_lock<std::mutex> lock(profile_lock_, std::defer_lock);
         bool ok;
         std::string text;
+        in_library counted;
         {
             py::gil_scoped_release release;
             lock.lock();
@@ -255,6 +287,7 @@ public:
         if (!unusable.empty()) throw failure{"write_firmware_image", unusable};
         bool ok;
         std::string text;
+        in_library counted;
         {
             py::gil_scoped_release release;
             ok = report ? session_->write_firmware_image(path.c_str(), report)
@@ -280,6 +313,7 @@ public:
         bool ok, counted = false;
         unsigned int total = 0;
         std::string text;
+        in_library in_call;
         {
             py::gil_scoped_release release;
             ok = session_->read_log(index, records.data(), count);
@@ -309,6 +343,7 @@ private:
         if (needs_connection) require_connected(operation);
         bool ok;
         std::string text;
+        in_library counted;
         {
             py::gil_scoped_release release;
             ok = call(*session_);
@@ -357,6 +392,7 @@ py::list search() {
     if (!library_running) throw failure{"search", not_running};
     std::vector<std::shared_ptr<vorex>> found;
     {
+        in_library counted;
         py::gil_scoped_release release;
         found = vorex::search();
     }
@@ -405,12 +441,9 @@ PYBIND11_MODULE(_vorex, m) {
           },
           "Starts the library: the socket layer, a snapshot of the host's IPv4 addresses, the buffers.\n"
           "True when the socket layer started. Pair with cleanup(), or use `with vorex.library():`.");
-    m.def("cleanup", [] {
-              library_running = false;
-              py::gil_scoped_release release;
-              vorex::cleanup();
-          },
-          "Frees what init() set up. Sensors still open keep their sockets until disconnected.");
+    m.def("cleanup", &cleanup,
+          "Frees what init() set up. Sensors still open keep their sockets until disconnected.\n"
+          "Raises vorex.Error while another thread is inside a call of this module.");
     m.def("search", &search,
           "Broadcasts a discovery request from every host address and returns a disconnected Sensor\n"
           "for each sensor that answered, in the order found. Takes a few seconds.");

@@ -751,7 +751,7 @@ TEST_F(cli_test, record_stops_on_the_first_signal_while_nothing_arrives) {
         spawn_actions actions;
         posix_spawn_file_actions_addopen(actions.get(), 1, path("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(actions.get(), 2, path("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const pid_t pid = spawn(VOREXCTL_PROGRAM, {"record", "--out", out}, actions);
+        const pid_t pid = spawn(VOREXCTL_PROGRAM, {"record", "--out", out, "--interface", "lo"}, actions);
         ASSERT_GT(pid, 0);
         int status = 0;
         const auto give_up = std::chrono::steady_clock::now() + program_limit;

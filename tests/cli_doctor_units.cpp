@@ -1,8 +1,13 @@
 // The doctor's judgements on given facts, and the reading of the kernel's
 // UDP table, without a sensor.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "doctor_checks.h"
+#include "files.h"
 #include "format.h"
 #include "udp_table.h"
 
@@ -74,6 +79,42 @@ TEST(udp_table, rows_give_port_inode_and_drops) {
     EXPECT_EQ(rows[0].drops, 17u);
     EXPECT_EQ(rows[1].local_port, 8080);
     EXPECT_EQ(rows[1].drops, 0u);
+}
+
+TEST(doctor_checks, text_from_other_programs_is_printed_escaped) {
+    const struct {
+        const char* text;
+        const char* shown;
+    } cases[] = {
+        {"\x1b]0;owned\x07\x1b[2J", "\\x1b]0;owned\\x07\\x1b[2J"},  // title and clear-screen sequences
+        {"tab\there\x7f", "tab\\x09here\\x7f"},
+        {"\xc2\x9b" "2J", "\\xc2\\x9b" "2J"},      // C1 CSI written as UTF-8
+        {"\x9b" "2J \xff", "\\x9b" "2J \\xff"},    // bytes that are no UTF-8
+        {"caf\xc3\xa9 \xe2\x82\xac", "caf\xc3\xa9 \xe2\x82\xac"},  // text stays as it is
+        {"a\\b", "a\\\\b"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(printable(c.text), c.shown) << c.text;
+
+    // A process that names itself so and holds a port: the doctor's line
+    // shows the name escaped.
+    char name[16] = {};
+    prctl(PR_GET_NAME, name);
+    ASSERT_EQ(prctl(PR_SET_NAME, "\x1b]0;x\x07\x1b[2J"), 0);
+    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length), 0);
+    std::string owner;
+    for (const udp_socket_row& r : read_udp_table())
+        if (r.local_port == ntohs(a.sin_port)) owner = socket_owner(r.inode);
+    ::close(s);
+    prctl(PR_SET_NAME, name);
+    const std::string line = check_line({false, "data port", "held by process " + owner, "stop it"});
+    EXPECT_EQ(line, "FAIL  data port: held by process " + std::to_string(getpid()) +
+                        " (\\x1b]0;x\\x07\\x1b[2J); fix: stop it");
 }
 
 }  // namespace

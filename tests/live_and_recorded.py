@@ -11,6 +11,7 @@ CASE: browser | replay | dissector
 """
 import argparse
 import base64
+import gzip
 import io
 import json
 import os
@@ -22,6 +23,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import urllib.error
 import urllib.request
@@ -195,7 +197,7 @@ def case_browser(net, scratch):
         return
     url = f"http://127.0.0.1:{m.group(1)}/"
     # Read-only: nothing but GET is answered.
-    check(http_status("POST", url + "profile") in (404, 405), "POST is refused")
+    check(http_status("POST", url + "profile") == 405, "POST is refused")
     check(http_status("GET", url + "device") == 200, "the device record is served")
 
     driver_port = 9515  # a fixed port is safe inside the private namespace
@@ -262,6 +264,141 @@ def case_browser(net, scratch):
     check("stopped after" in out, "the viewer says what it received: " + out.strip())
 
 
+# --- the viewer's guards ---------------------------------------------------------------
+
+GUARD_HEADERS = {"cross-origin-resource-policy": "same-origin", "x-content-type-options": "nosniff",
+                 "cache-control": "no-store"}
+
+
+def start_view(net, *extra):
+    view = net.start(args.vorexctl, "view", "--port", "0", *extra, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                     text=True)
+    m = read_line_matching(view.stdout, r"http://[\d.]+:(\d+)/")
+    if m is None:
+        raise SystemExit("view did not start: " + view.stderr.read())
+    return view, int(m.group(1))
+
+
+def exchange(port, head, body=b"", host="127.0.0.1"):
+    """Sends a request with the start of its body, reads the answer's status
+    and headers (status 0 when none came), then offers the rest of the body,
+    as a client that goes on sending would."""
+    first = 256 << 10
+    answer = b""
+    with socket.create_connection((host, port), timeout=20) as s:
+        try:
+            s.sendall(head + body[:first])
+            while b"\r\n\r\n" not in answer:
+                got = s.recv(65536)
+                if not got:
+                    break
+                answer += got
+            s.sendall(body[first:])
+        except OSError:
+            pass
+    lines = answer.split(b"\r\n\r\n")[0].decode("latin-1").split("\r\n")
+    m = re.match(r"HTTP/1\.1 (\d+)", lines[0])
+    headers = {k.strip().lower(): v.strip() for k, v in (l.split(":", 1) for l in lines[1:] if ":" in l)}
+    return (int(m.group(1)) if m else 0), headers
+
+
+def get(port, path, host_header, *more):
+    head = f"GET {path} HTTP/1.1\r\nHost: {host_header}\r\n" + "".join(m + "\r\n" for m in more) + "Connection: close\r\n\r\n"
+    return exchange(port, head.encode())
+
+
+def peak_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        return int(re.search(r"VmHWM:\s+(\d+) kB", f.read()).group(1))
+
+
+def case_view_guards(net, scratch):
+    start_sim(net, "--rate", "50")
+    view, port = start_view(net, "--allow-host", "viewer.test")
+    here = f"127.0.0.1:{port}"
+
+    # Bodies are never read, whatever they are or claim to be.
+    before = peak_kib(view.pid)
+    big = bytes(64 << 20)
+    gzip_bomb = gzip.compress(bytes(256 << 20), compresslevel=1)  # 256 MiB once unpacked
+    for method, extra, body, status in (
+            ("POST", "Content-Type: text/plain", big, 405),
+            ("DELETE", "Content-Type: application/octet-stream", big, 405),
+            ("POST", "Content-Encoding: gzip", gzip_bomb, 405),
+            ("GET", "Content-Type: text/plain", big, 413)):
+        head = f"{method} /profile HTTP/1.1\r\nHost: {here}\r\n{extra}\r\nContent-Length: {len(body)}\r\n\r\n"
+        got, headers = exchange(port, head.encode(), body)
+        check(got == status, f"{method} with a {len(body)}-byte body ({extra}): {status} (got {got})")
+    grown = peak_kib(view.pid) - before
+    check(grown < 16 << 10, f"the viewer's memory stays flat under large bodies (peak grew {grown} KiB)")
+    status, _ = get(port, "/device", here, *[f"X-{i}: {'a' * 100}" for i in range(200)])
+    check(status in (400, 431), f"a 20 KiB head is refused ({status})")
+    status, _ = get(port, "/device", here, *[f"X-{i}: a" for i in range(40)])
+    check(status == 431, f"40 header lines are refused ({status})")
+
+    # Only the names the viewer is known by; the guard headers on every answer.
+    for host_header, path, status in ((here, "/device", 200), (f"localhost:{port}", "/device", 200),
+                                      ("viewer.test", "/device", 200), (f"evil.example:{port}", "/device", 403),
+                                      ("", "/device", 403), (here, "/nothing", 404)):
+        got, headers = get(port, path, host_header)
+        check(got == status, f"Host '{host_header}' {path}: {status} (got {got})")
+        check(all(headers.get(k) == v for k, v in GUARD_HEADERS.items()), f"guard headers on the {got}: {headers}")
+    status, _ = get(port, "/image.png", here, "Sec-Fetch-Site: cross-site")
+    check(status == 403, f"another site's page cannot have the image fetched ({status})")
+
+    # 50 clients that connect and hold on, idle or sending a byte now and
+    # then, each from its own address: a plain request is still answered,
+    # while they go on.
+    stop_slow = threading.Event()
+
+    def hold_on(source, trickle):
+        while not stop_slow.is_set():
+            try:
+                with socket.create_connection(("127.0.0.1", port), timeout=5, source_address=(source, 0)) as s:
+                    if trickle:
+                        s.sendall(b"GET / HTTP/1.1\r\nHost: localhost\r\n")
+                    while not stop_slow.is_set():
+                        if trickle:
+                            s.sendall(b"X")
+                        if stop_slow.wait(0.3) or (not trickle and s.recv(1) == b""):
+                            break
+            except OSError:
+                stop_slow.wait(0.05)
+
+    slow = [threading.Thread(target=hold_on, args=(f"127.0.0.{2 + i}", i % 2 == 0)) for i in range(50)]
+    for t in slow:
+        t.start()
+    time.sleep(1)
+    started = time.monotonic()
+    status = http_status("GET", f"http://{here}/device")
+    took = time.monotonic() - started
+    still_going = all(t.is_alive() for t in slow)
+    stop_slow.set()
+    for t in slow:
+        t.join(10)
+    print(f"a plain GET took {took:.3f} s beside 50 slow clients")
+    check(status == 200 and still_going, f"a plain GET is answered while 50 slow clients hold on ({status})")
+    status, out = stop(view)
+    check(status == 0, f"the viewer stops cleanly ({status})")
+
+    # Listening beyond loopback: a warning, and with a token only a browser
+    # that brings it is answered; the address bar loses it to a cookie.
+    view, port = start_view(net, "--bind", HOST_IP, "--token", "s3cret-token")
+    there = f"{HOST_IP}:{port}"
+    warning = view.stderr.readline()
+    check(warning.startswith(f"vorexctl view: warning: {HOST_IP} is reachable from other hosts"), "warning: " + warning)
+    status, _ = exchange(port, f"GET /device HTTP/1.1\r\nHost: {there}\r\n\r\n".encode(), host=HOST_IP)
+    check(status == 403, f"no token, no answer ({status})")
+    status, headers = exchange(port, f"GET /?token=s3cret-token HTTP/1.1\r\nHost: {there}\r\n\r\n".encode(), host=HOST_IP)
+    cookie = headers.get("set-cookie", "").split(";")[0]
+    check(status == 303 and headers.get("location") == "/" and cookie == "vorex_view_token=s3cret-token",
+          f"the token becomes a cookie ({status}, {headers})")
+    status, _ = exchange(port, f"GET /device HTTP/1.1\r\nHost: {there}\r\nCookie: {cookie}\r\n\r\n".encode(),
+                         host=HOST_IP)
+    check(status == 200, f"the cookie is enough ({status})")
+    stop(view)
+
+
 # --- record and replay -----------------------------------------------------------------
 
 def udp_payloads(pcap, port):
@@ -301,6 +438,25 @@ def case_replay(net, scratch):
     dump = subprocess.run(["tcpdump", "-n", "-r", recording], capture_output=True, text=True)
     check(dump.returncode == 0 and m and len(dump.stdout.splitlines()) == int(m.group(1)),
           f"tcpdump reads every packet recorded ({len(dump.stdout.splitlines())}): {dump.stderr[-200:]}")
+    mode = os.stat(recording).st_mode & 0o777
+    check(mode == 0o600, f"the recording, service channel and all, is its owner's only ({mode:o})")
+    # A link planted where the recording goes is not followed.
+    target, link = os.path.join(scratch, "target"), os.path.join(scratch, "link.pcap")
+    open(target, "w").close()
+    os.symlink(target, link)
+    linked = net.run(args.vorexctl, "record", "--out", link, "--count", "1", text=True)
+    check(linked.returncode == 1 and "is a symbolic link" in linked.stderr and os.path.getsize(target) == 0,
+          f"record refuses to write through a symbolic link ({linked.returncode}: {linked.stderr.strip()})")
+    # Run through sudo, it records as the user who ran sudo.
+    theirs = os.path.join(scratch, "theirs")
+    os.mkdir(theirs)
+    os.chown(theirs, 65534, 65534)
+    mine = os.path.join(theirs, "r.pcap")
+    as_user = net.run(args.vorexctl, "record", "--out", mine, "--count", "1", text=True,
+                      env=dict(os.environ, SUDO_UID="65534", SUDO_GID="65534"))
+    owner = os.stat(mine) if os.path.exists(mine) else None
+    check(as_user.returncode == 0 and owner and (owner.st_uid, owner.st_gid) == (65534, 65534),
+          f"record gives up root after opening the capture ({as_user.returncode}: {as_user.stderr.strip()})")
     net.close()
     recorded = udp_payloads(recording, DATA_PORT)
     check(len(recorded) == 80, f"80 profile datagrams recorded whole ({len(recorded)})")
@@ -405,7 +561,7 @@ def case_dissector(net, scratch):
 
 
 parser = argparse.ArgumentParser()
-parser.add_argument("case", choices=["browser", "replay", "dissector"])
+parser.add_argument("case", choices=["browser", "view_guards", "replay", "dissector"])
 parser.add_argument("--vorexctl", required=True)
 parser.add_argument("--sim", required=True)
 parser.add_argument("--dissector", required=True)
@@ -428,7 +584,7 @@ if not args.inside:
 
 processes = Processes()
 try:
-    {"browser": case_browser, "replay": case_replay, "dissector": case_dissector}[args.case](processes, args.inside)
+    {"browser": case_browser, "view_guards": case_view_guards, "replay": case_replay, "dissector": case_dissector}[args.case](processes, args.inside)
 finally:
     processes.close()
 print(f"{args.case}: {len(failures)} failed checks")

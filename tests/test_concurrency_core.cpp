@@ -1,5 +1,6 @@
 // Threads sharing the process-wide state: the error text and the service
 // buffers. Run under ThreadSanitizer in CI.
+#include "data_support.h"
 #include "support/test_support.h"
 
 namespace vorex_test {
@@ -63,6 +64,44 @@ TEST_F(concurrency_test, service_exchanges_of_two_sessions_are_serialised) {
         for (const auto& d : w) EXPECT_EQ(vorex_wire::load_u32_le(&d.data[4]), std::uint32_t{p.session->info().serial});
         EXPECT_EQ(vorex_session_access::counter(*p.session), 2 * rounds);
     }
+}
+
+// cleanup while another thread receives profiles into the data buffer:
+// cleanup waits for the receive in flight, and the receives that start
+// while the library is stopped fail without touching any buffer.
+TEST_F(concurrency_test, cleanup_waits_for_a_profile_receive_in_flight) {
+    vorex_sim::udp_endpoint sender(vorex_net::endpoint{loopback, 0});
+    vorex_device_info_t info = make_record(7, loopback, mask_8, free_port(), free_port());
+    vorex session(&info, 0);
+    ASSERT_TRUE(session.connect());
+    const vorex_net::endpoint data_port{loopback, info.data_port};
+    const bytes profile = profile_datagram(16, 1, 1, 1);
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> started{0};
+    std::thread receiver([&] {
+        vorex_profile p;
+        while (!stop) {
+            ++started;
+            session.get_result(p);
+        }
+    });
+    for (int round = 0; round < 30; ++round) {
+        const int before = started;
+        sender.send(profile, data_port);
+        while (started == before) std::this_thread::yield();
+        vorex::cleanup();
+        ASSERT_TRUE(vorex::init());
+    }
+    stop = true;
+    receiver.join();
+
+    // The session's sockets outlive the rounds: cleanup closes none.
+    sender.send(profile, data_port);
+    vorex_profile p;
+    bool received = false;
+    for (int i = 0; i < 50 && !received; ++i) received = session.get_result(p);
+    EXPECT_TRUE(received);
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
+import struct
+import threading
+
 import pytest
 
 import vorex
+from conftest import make_record
 
 
 @pytest.mark.parametrize("operation, call, message", [
@@ -64,3 +68,27 @@ def test_calls_outside_init_and_before_connect_raise(scripted):
     scripted.session.disconnect()
     with pytest.raises(vorex.Error, match="not connected"):
         scripted.session.get_result()
+
+
+@pytest.mark.parametrize("record", [memoryview(make_record(1, 2, 3))[::-1],
+                                    memoryview(make_record(1, 2, 3) * 2)[::2]])
+def test_device_records_must_be_contiguous(record):
+    with pytest.raises(TypeError, match="C-contiguous"):
+        vorex.DeviceInfo(record)
+    with pytest.raises(TypeError, match="C-contiguous"):
+        vorex.Sensor(record)
+
+
+def test_cleanup_is_refused_while_another_thread_waits_in_the_library(scripted):
+    result = {}
+    waiter = threading.Thread(target=lambda: result.update(block=scripted.session.read_params()))
+    waiter.start()
+    got = scripted.receive(5)  # the request is out: the call waits for its reply
+    assert got is not None
+    with pytest.raises(vorex.Error, match="other threads are still inside the library") as raised:
+        vorex.cleanup()
+    assert raised.value.operation == "cleanup"
+    request, host = got
+    scripted.socket.sendto(bytes([0]) + request[1:12] + struct.pack("<H", 1400) + bytes(1400), host)
+    waiter.join(10)
+    assert result.get("block") == bytes(1400)

@@ -32,6 +32,10 @@ def test_group_round_trip_survives_a_flush_and_restart(library, tmp_path):
     (lambda s: s.write_group("laser", bytes(35)), ValueError),
     (lambda s: s.write_group("laser", bytearray(37)), ValueError),
     (lambda s: s.write_params(bytes(1399)), ValueError),
+    # Views whose bytes do not lie in one run from their start.
+    (lambda s: s.write_params(memoryview(b"A" * 1400)[::-1]), TypeError),
+    (lambda s: s.write_params(memoryview(bytes(2800))[::2]), TypeError),
+    (lambda s: s.write_group("laser", memoryview(bytes(72))[::2]), TypeError),
     (lambda s: s.write_group("lasers", bytes(36)), KeyError),
     (lambda s: s.read_group("lasers"), KeyError),
 ])

@@ -5,7 +5,7 @@ from typing import Callable, Dict, Iterator, List, Optional, Tuple, Union
 import numpy as np
 import numpy.typing as npt
 
-_Bytes = Union[bytes, bytearray, memoryview]
+_Bytes = Union[bytes, bytearray, memoryview]  # C-contiguous: a reversed or strided view raises TypeError
 
 GROUPS: Dict[str, int]
 """Parameter group names and their sizes in bytes, in block order."""
@@ -27,7 +27,7 @@ def version() -> int:
 def init() -> bool:
     """Starts the library; True when the socket layer started."""
 def cleanup() -> None:
-    """Frees what init() set up."""
+    """Frees what init() set up. Raises Error while another thread is inside a call of this module."""
 def search() -> List[Sensor]:
     """Discovers the sensors reachable from the host's IPv4 addresses (broadcast), one round.
     Raises Error before init() (or outside vorex.library())."""

@@ -1,5 +1,6 @@
 // Library lifecycle and the session object.
 #include <cstring>
+#include <mutex>
 
 #include "core/state.h"
 #include "net/socket.h"
@@ -9,13 +10,20 @@ namespace {
 constexpr std::uint32_t library_version = 0x13041600;
 }
 
+// Both lifecycle steps wait for every operation in flight, whichever lock
+// it holds: those use the buffers and the socket layer that cleanup
+// releases. An operation that starts later finds the library stopped (or
+// whole again) and fails as before init. Both locks are taken at once, so
+// no order between them can deadlock.
 bool vorex::init() {
+    std::scoped_lock quiet(vorex_core::service_lock(), vorex_core::data_lock());
     bool started = vorex_net::start();
     vorex_core::initialise();
     return started;
 }
 
 void vorex::cleanup() {
+    std::scoped_lock quiet(vorex_core::service_lock(), vorex_core::data_lock());
     vorex_core::release();
     vorex_net::stop();
 }

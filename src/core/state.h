@@ -50,6 +50,9 @@ const char* adapter_entry(int index);
 // the text is not one.
 bool parse_dotted(const char* text, std::uint32_t* address);
 
+// Set up and tear down what exists between init and cleanup.
+// REQUIRES: the caller holds both locks, so no operation is using the
+// buffers while they come or go.
 void initialise();
 void release();
 

@@ -1,15 +1,23 @@
 // record: the chosen sensor's traffic, byte for byte with capture times,
 // into a pcap file that tcpdump, Wireshark and vorex-sim --replay read.
+#include <grp.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
 #include <pcap/pcap.h>
 #include <poll.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <set>
 
 #include "commands.h"
+#include "files.h"
 #include "format.h"
 #include "option_checks.h"
 
@@ -20,6 +28,8 @@ namespace {
 using clock = std::chrono::steady_clock;
 
 constexpr unsigned discovery_port = 50011;
+constexpr std::size_t header_size = 14;  // of every service datagram, discovery replies included
+constexpr int reply_wait_ms = 2000;      // for the search's reply to come through the capture
 constexpr int snapshot_length = 65535;
 constexpr int capture_buffer_bytes = 16 << 20;  // room for a burst at thousands of profiles a second
 constexpr int capture_timeout_ms = 100;         // how soon --duration is noticed when nothing arrives
@@ -71,26 +81,20 @@ struct record_options {
 
 bool same_subnet(std::uint32_t a, std::uint32_t b, std::uint32_t mask) { return (a & mask) == (b & mask); }
 
-// The interface that carries the sensor's traffic: lo when the sensor's
-// address is one of this host's own (a simulated sensor), otherwise the
-// one whose subnet holds it.
+// The interface whose subnet holds the address the sensor claims.
 std::string interface_for(std::uint32_t sensor_address) {
     char error[PCAP_ERRBUF_SIZE] = {};
     pcap_if_t* all = nullptr;
     if (pcap_findalldevs(&all, error) != 0) fail(std::string("cannot list interfaces: ") + error);
     std::unique_ptr<pcap_if_t, void (*)(pcap_if_t*)> owned(all, &pcap_freealldevs);
-    std::string local, subnet;
     for (pcap_if_t* d = all; d; d = d->next)
         for (pcap_addr_t* a = d->addresses; a; a = a->next) {
             if (!a->addr || a->addr->sa_family != AF_INET || !a->netmask) continue;
             std::uint32_t address, mask;
             std::memcpy(&address, a->addr->sa_data + 2, 4);  // sin_addr, network byte order
             std::memcpy(&mask, a->netmask->sa_data + 2, 4);
-            if (address == sensor_address && local.empty()) local = "lo";
-            if (same_subnet(address, sensor_address, mask) && subnet.empty()) subnet = d->name;
+            if (same_subnet(address, sensor_address, mask)) return d->name;
         }
-    if (!local.empty()) return local;
-    if (!subnet.empty()) return subnet;
     fail("no interface reaches " + dotted(sensor_address) + "; name one with --interface");
 }
 
@@ -113,10 +117,43 @@ capture_handle open_capture(const std::string& device) {
     return p;
 }
 
+// Whether `address` is one of this host's own, loopback or zero: traffic
+// "from" it is this host's, which a device record must not be able to
+// point a root-run capture at.
+bool is_own_address(std::uint32_t address) {
+    const std::uint8_t first = reinterpret_cast<const std::uint8_t*>(&address)[0];
+    if (address == 0 || first == 127) return true;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return false;
+    bool own = false;
+    for (ifaddrs* i = list; i && !own; i = i->ifa_next)
+        own = i->ifa_addr && i->ifa_addr->sa_family == AF_INET &&
+              reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr == address;
+    freeifaddrs(list);
+    return own;
+}
+
+// Like tcpdump: once the capture is open, a capture started with sudo goes
+// on as the user who ran sudo, and the recording is theirs.
+void drop_to_invoking_user() {
+    const char* uid_text = std::getenv("SUDO_UID");
+    const char* gid_text = std::getenv("SUDO_GID");
+    if (geteuid() != 0 || !uid_text || !gid_text) return;
+    const auto uid = static_cast<uid_t>(std::strtoul(uid_text, nullptr, 10));
+    const auto gid = static_cast<gid_t>(std::strtoul(gid_text, nullptr, 10));
+    if (uid == 0) return;
+    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
+        fail("cannot change to the user who ran sudo (uid " + std::string(uid_text) + "): " + std::strerror(errno));
+}
+
+// Discovery requests and replies only: what tells the sensor's real
+// address before anything else is recorded.
+const char* const discovery_filter = "udp and port 50011";
+
 // The sensor's discovery exchange and profiles, and its service channel
-// when asked.
-std::string filter_for(const vorex_device_info_t& info, bool service) {
-    const std::string sensor = dotted(info.ip_address);
+// when asked. `sensor_address` is where its discovery reply came from.
+std::string filter_for(const vorex_device_info_t& info, std::uint32_t sensor_address, bool service) {
+    const std::string sensor = dotted(sensor_address);
     const unsigned data_port = info.data_port, service_port = info.service_port;
     // Profiles larger than a frame come in IP fragments; only the first
     // carries the ports, so the sensor's later fragments are taken too.
@@ -140,13 +177,17 @@ void apply_filter(pcap_t* p, const std::string& text) {
 // Counts what it writes: all packets, and the profile datagrams among
 // them (those to the data port), each once its last fragment is in, so a
 // recording that stops at a count holds whole profiles.
+// Also notes where the chosen sensor's discovery reply came from.
 struct recorder {
     pcap_dumper_t* dump;
     int link_type;
     unsigned data_port;
+    std::uint32_t serial;
     std::uint64_t packets = 0;
     std::uint64_t profiles = 0;
     std::set<unsigned> fragmented;  // IP identifications of profiles still in pieces
+    std::uint32_t reply_source = 0;  // network byte order; 0 until the reply is seen
+    bool reply_seen = false;
 
     static void on_packet(u_char* self, const pcap_pkthdr* h, const u_char* bytes) {
         auto* r = reinterpret_cast<recorder*>(self);
@@ -155,12 +196,32 @@ struct recorder {
         r->count_profile(bytes, h->caplen);
     }
 
-    void count_profile(const u_char* bytes, bpf_u_int32 length) {
+    static constexpr std::size_t not_udp = static_cast<std::size_t>(-1);
+
+    // Where the IPv4 header of a UDP packet starts; not_udp for anything else.
+    std::size_t udp_over_ip(const u_char* bytes, bpf_u_int32 length) const {
         std::size_t ip = 0;
         if (link_type == DLT_EN10MB) ip = 14;
         else if (link_type == DLT_LINUX_SLL) ip = 16;
         else if (link_type == DLT_NULL) ip = 4;
-        if (length < ip + 20 || (bytes[ip] >> 4) != 4 || bytes[ip + 9] != 17) return;
+        if (length < ip + 20 || (bytes[ip] >> 4) != 4 || bytes[ip + 9] != 17) return not_udp;
+        return ip;
+    }
+
+    void note_discovery_reply(const u_char* bytes, std::size_t ip, std::size_t udp, bpf_u_int32 length) {
+        const std::size_t record = udp + 8 + header_size;
+        if ((unsigned(bytes[udp]) << 8 | bytes[udp + 1]) != discovery_port) return;
+        if (length < record + sizeof(vorex_device_info_t)) return;
+        std::uint32_t claimed;
+        std::memcpy(&claimed, bytes + record + offsetof(vorex_device_info_t, serial), 4);  // little-endian, as this host
+        if (claimed != serial || reply_seen) return;
+        std::memcpy(&reply_source, bytes + ip + 12, 4);
+        reply_seen = true;
+    }
+
+    void count_profile(const u_char* bytes, bpf_u_int32 length) {
+        const std::size_t ip = udp_over_ip(bytes, length);
+        if (ip == not_udp) return;
         const unsigned id = unsigned(bytes[ip + 4]) << 8 | bytes[ip + 5];
         const unsigned fragment = unsigned(bytes[ip + 6]) << 8 | bytes[ip + 7];
         const bool more = (fragment & 0x2000) != 0, first = (fragment & 0x1FFF) == 0;
@@ -169,7 +230,9 @@ struct recorder {
             return;
         }
         const std::size_t udp = ip + 4u * (bytes[ip] & 0x0F);
-        if (length < udp + 8 || (unsigned(bytes[udp + 2]) << 8 | bytes[udp + 3]) != data_port) return;
+        if (length < udp + 8) return;
+        note_discovery_reply(bytes, ip, udp, length);
+        if ((unsigned(bytes[udp + 2]) << 8 | bytes[udp + 3]) != data_port) return;
         if (more) fragmented.insert(id);
         else ++profiles;
     }
@@ -188,6 +251,14 @@ void capture_some(pcap_t* p, recorder& r, int most, const std::string& device) {
     if (poll(&ready, 1, capture_timeout_ms) > 0) write_waiting(p, r, most, device);
 }
 
+// Takes what the capture holds until the sensor's discovery reply is among
+// it, for up to reply_wait_ms or a stop: a capture that sees nothing must
+// not block.
+void take_discovery_reply(pcap_t* p, recorder& r, const std::string& device) {
+    const auto until = clock::now() + std::chrono::milliseconds(reply_wait_ms);
+    while (!r.reply_seen && !interrupted && clock::now() < until) capture_some(p, r, -1, device);
+}
+
 void run_record(const record_options& o) {
     if (o.duration > 0 && o.count > 0) usage_error("give --duration or --count, not both");
     library_scope library;
@@ -195,25 +266,43 @@ void run_record(const record_options& o) {
     const vorex_device_info_t info = sensor->info();
     const std::string device = o.interface_name.empty() ? interface_for(info.ip_address) : o.interface_name;
     capture_handle capture = open_capture(device);
-    apply_filter(capture.get(), filter_for(info, o.service));
-    dump_handle dump(pcap_dump_open(capture.get(), o.out.c_str()));
-    if (!dump) fail("cannot write " + o.out + ": " + pcap_geterr(capture.get()));
+    apply_filter(capture.get(), discovery_filter);
+    drop_to_invoking_user();
+    // The capture holds the service channel when asked: for the owner only.
+    std::FILE* file = create_file(o.out, file_access::owner_only);
+    if (!file) fail(create_error(o.out));
+    dump_handle dump(pcap_dump_fopen(capture.get(), file));
+    if (!dump) {
+        std::fclose(file);
+        fail("cannot write " + o.out + ": " + pcap_geterr(capture.get()));
+    }
+    recorder r{dump.get(), pcap_datalink(capture.get()), info.data_port, info.serial, 0, 0, {}, 0, false};
     stop_signals signals;
 
     // A second search while capturing puts the sensor's discovery reply,
-    // and with it the device record, at the head of the recording.
+    // and with it the device record, at the head of the recording, and
+    // tells where the sensor really is.
     vorex::search();
+    take_discovery_reply(capture.get(), r, device);
+    // A stop before the reply came ends the recording with what it holds.
+    if (!r.reply_seen && !interrupted)
+        fail("the discovery reply of sensor " + std::to_string(info.serial) + " did not come in on " + device +
+             "; name the interface it comes in on with --interface");
+    if (r.reply_seen) {
+        if (o.interface_name.empty() && is_own_address(r.reply_source))
+            fail("sensor " + std::to_string(info.serial) + " answers from " + dotted(r.reply_source) +
+                 ", this host's own or no address; name the interface with --interface to record it all the same");
+        apply_filter(capture.get(), filter_for(info, r.reply_source, o.service));
+    }
 
     std::fprintf(stderr, "recording sensor %u on %s into %s (Ctrl-C stops)\n", static_cast<unsigned>(info.serial),
                  device.c_str(), o.out.c_str());
-    recorder r{dump.get(), pcap_datalink(capture.get()), info.data_port, 0, 0, {}};
     const auto start = clock::now();
     auto elapsed = [&] { return std::chrono::duration<double>(clock::now() - start).count(); };
     const bool counting = o.count > 0;
     while (!interrupted && (!counting || r.profiles < o.count) && (o.duration <= 0 || elapsed() < o.duration))
         capture_some(capture.get(), r, counting ? 1 : -1, device);
-    // What the kernel captured before the stop (the discovery exchange, at
-    // the least) goes into the file too.
+    // What the kernel captured before the stop goes into the file too.
     if (!counting || r.profiles < o.count) write_waiting(capture.get(), r, -1, device);
     pcap_stat stats{};
     const bool have_stats = pcap_stats(capture.get(), &stats) == 0;

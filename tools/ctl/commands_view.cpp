@@ -22,6 +22,7 @@
 #include "picture.h"
 #include "plot.h"
 #include "view_page.h"
+#include "view_server.h"
 
 namespace vorexctl {
 
@@ -33,7 +34,7 @@ using json = nlohmann::json;
 const char* const malformed_text = "Malformed packet";
 constexpr auto longest_wait = std::chrono::milliseconds(1000);  // a /profile request waits at most this
 constexpr auto rate_window = std::chrono::milliseconds(500);
-constexpr int http_threads = 16;  // each watching browser holds one while it waits for a profile
+constexpr auto image_interval = std::chrono::milliseconds(1000);  // the sensor is asked at most this often
 
 // One received profile. The JSON a browser gets is made once, by the
 // first request that wants it, not by the receiving thread.
@@ -126,15 +127,53 @@ void receive_profiles(vorex& sensor, profile_feed& feed, const std::atomic<bool>
     }
 }
 
+// The latest image as PNG (or why there is none), fetched from the sensor
+// at most once per interval however many clients ask: every request in
+// between gets the same answer.
+class image_source {
+public:
+    explicit image_source(vorex& sensor) : sensor_(sensor) {}
+
+    void latest(std::string* png, std::string* error) {
+        // One fetch at a time: the library would queue the others behind
+        // its service lock anyway.
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (!fetched_ || clock::now() - fetched_at_ >= image_interval) {
+            fetch();
+            fetched_ = true;
+            fetched_at_ = clock::now();
+        }
+        *png = png_;
+        *error = error_;
+    }
+
+private:
+    void fetch() {
+        std::vector<std::uint8_t> png;
+        grey_image picture(image_width, image_height, 0);
+        error_.clear();
+        if (!sensor_.get_image(picture.pixels.data()))
+            error_ = "get_image failed: " + failure_reason("get_image", sensor_.error_msg());
+        else if (!encode_png(picture, &png, &error_)) error_ = "cannot encode the image: " + error_;
+        png_.assign(png.begin(), png.end());
+    }
+
+    vorex& sensor_;
+    std::mutex mutex_;
+    bool fetched_ = false;
+    clock::time_point fetched_at_{};
+    std::string png_, error_;
+};
+
 struct view_options {
     selector_options sensor;
-    std::string bind = "127.0.0.1";
+    view_access access{"127.0.0.1", {}, {}};
     int port = 8648;
 };
 
 // The page's answers. Only GET is routed: nothing a browser sends can
 // change the sensor.
-void route(httplib::Server& server, vorex& sensor, profile_feed& feed, std::mutex& image_lock) {
+void route(httplib::Server& server, vorex& sensor, profile_feed& feed, image_source& images) {
     server.Get("/", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(view_page, "text/html; charset=utf-8");
     });
@@ -146,7 +185,6 @@ void route(httplib::Server& server, vorex& sensor, profile_feed& feed, std::mute
             res.status = 204;
             return;
         }
-        res.set_header("Cache-Control", "no-store");
         res.set_content(s->json_text(), "application/json");
     });
     server.Get("/figures", [&feed](const httplib::Request&, httplib::Response& res) {
@@ -154,31 +192,20 @@ void route(httplib::Server& server, vorex& sensor, profile_feed& feed, std::mute
                      {"malformed", feed.malformed.load()},
                      {"points", feed.points.load()},
                      {"rate", feed.rate.load()}};
-        res.set_header("Cache-Control", "no-store");
         res.set_content(f.dump(), "application/json");
     });
     server.Get("/device", [&sensor](const httplib::Request&, httplib::Response& res) {
         res.set_content(sensor_json(sensor.info()), "application/json");
     });
-    server.Get("/image.png", [&sensor, &image_lock](const httplib::Request&, httplib::Response& res) {
-        std::vector<std::uint8_t> png;
-        std::string error;
-        {
-            // One image at a time: the library would queue the others
-            // behind its service lock anyway.
-            std::lock_guard<std::mutex> guard(image_lock);
-            grey_image picture(image_width, image_height, 0);
-            if (!sensor.get_image(picture.pixels.data()))
-                error = "get_image failed: " + failure_reason("get_image", sensor.error_msg());
-            else if (!encode_png(picture, &png, &error)) error = "cannot encode the image: " + error;
-        }
+    server.Get("/image.png", [&images](const httplib::Request&, httplib::Response& res) {
+        std::string png, error;
+        images.latest(&png, &error);
         if (!error.empty()) {
             res.status = 502;
             res.set_content(error, "text/plain");
             return;
         }
-        res.set_header("Cache-Control", "no-store");
-        res.set_content(std::string(png.begin(), png.end()), "image/png");
+        res.set_content(std::move(png), "image/png");
     });
 }
 
@@ -210,19 +237,24 @@ void run_view(const view_options& o) {
     const auto sensor = open_sensor(o.sensor.resolve());
     blocked_signals signals;
 
-    httplib::Server server;
-    server.new_task_queue = [] { return new httplib::ThreadPool(http_threads); };
+    view_server server(view_limits{}, o.access);
     profile_feed feed;
-    std::mutex image_lock;
-    route(server, *sensor, feed, image_lock);
-    const int port = o.port == 0 ? server.bind_to_any_port(o.bind) : (server.bind_to_port(o.bind, o.port) ? o.port : -1);
-    if (port < 0) fail("cannot listen on " + o.bind + ":" + std::to_string(o.port));
+    image_source images(*sensor);
+    route(server, *sensor, feed, images);
+    const std::string& bind = o.access.bind;
+    const int port = server.bind(bind, o.port);
+    if (port < 0) fail("cannot listen on " + bind + ":" + std::to_string(o.port));
+    if (!is_loopback(bind)) {
+        std::fprintf(stderr, "vorexctl view: warning: %s is reachable from other hosts; %s\n", bind.c_str(),
+                     o.access.token.empty() ? "anyone who can reach it sees the sensor (--token limits that)"
+                                            : "only browsers that bring the token are answered");
+    }
 
     std::atomic<bool> stop{false};
     std::thread receiver([&] { receive_profiles(*sensor, feed, stop); });
     std::thread http([&] { server.listen_after_bind(); });
     std::printf("vorexctl view: sensor %u on http://%s:%d/ (Ctrl-C stops)\n", static_cast<unsigned>(sensor->info().serial),
-                o.bind.c_str(), port);
+                bind.c_str(), port);
     std::fflush(stdout);
 
     signals.wait();
@@ -242,7 +274,17 @@ void add_view_command(CLI::App& app, command_registry& registry) {
     auto view = std::make_shared<view_options>();
     CLI::App* v = app.add_subcommand("view", "Serve a live view of the profiles, the device record and the image to browsers");
     add_selector_options(*v, view->sensor);
-    v->add_option("--bind", view->bind, "Listen on this address")->capture_default_str();
+    v->add_option("--bind", view->access.bind, "Listen on this address (other than loopback: reachable from other hosts)")
+        ->capture_default_str();
+    v->add_option("--allow-host", view->access.extra_hosts,
+                  "Also answer requests whose Host is this name (besides localhost, 127.0.0.1 and the address used)");
+    v->add_option("--token", view->access.token,
+                  "Answer only browsers that bring this token: open the page once with ?token=TOKEN, a cookie keeps it")
+        ->check(CLI::Validator(
+            [](const std::string& t) {
+                return token_well_formed(t) ? std::string() : std::string("a token is 8 to 128 of A-Z a-z 0-9 . _ ~ -");
+            },
+            "TOKEN"));
     v->add_option("--port", view->port, "Listen on this TCP port (0: any free one)")
         ->check(CLI::Range(0, 65535))
         ->capture_default_str();

@@ -4,6 +4,7 @@
 #include <regex>
 #include <sstream>
 
+#include "files.h"
 #include "format.h"
 
 namespace vorexctl {
@@ -19,7 +20,9 @@ constexpr double stall_ms = 10;
 }  // namespace
 
 std::string check_line(const check_result& r) {
-    return (r.ok ? "ok    " : "FAIL  ") + r.name + ": " + r.detail + (r.ok || r.fix.empty() ? "" : "; fix: " + r.fix);
+    // Details quote process names and firewall rules, which their owners chose.
+    return (r.ok ? "ok    " : "FAIL  ") + r.name + ": " + printable(r.detail) +
+           (r.ok || r.fix.empty() ? "" : "; fix: " + printable(r.fix));
 }
 
 check_result check_receive_buffer(long reported_buffer, long rmem_max, bool may_force, double rate) {

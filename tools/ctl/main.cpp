@@ -4,14 +4,17 @@
 #include <cstdio>
 
 #include "commands.h"
+#include "files.h"
 
 namespace {
 
+// Messages carry names from elsewhere (files, the sensor's answers):
+// what could drive the terminal is shown escaped.
 std::string one_line(std::string text) {
     for (char& c : text)
         if (c == '\n' || c == '\r') c = ' ';
     while (!text.empty() && text.back() == ' ') text.pop_back();
-    return text;
+    return vorexctl::printable(text);
 }
 
 // Names the commands the user could have chosen below the deepest command

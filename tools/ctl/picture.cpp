@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 
+#include "files.h"
+
 namespace vorexctl {
 
 namespace {
@@ -21,9 +23,9 @@ struct png_image_guard {
 };
 
 bool write_bytes(const std::string& path, const void* data, std::size_t size, std::string* error) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(create_file(path), &std::fclose);
     if (!file) {
-        *error = "cannot write " + path + ": " + std::strerror(errno);
+        *error = create_error(path);
         return false;
     }
     if (size > 0 && std::fwrite(data, 1, size, file.get()) != size) {

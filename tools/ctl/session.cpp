@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "failure_text.h"
+#include "files.h"
 #include "format.h"
 #include "udp_table.h"
 
@@ -127,8 +128,8 @@ void live_line::clear() {
 
 output_file::output_file(const std::string& path)
     : name_(path.empty() || path == "-" ? "standard output" : path),
-      file_(path.empty() || path == "-" ? stdout : std::fopen(path.c_str(), "wb")) {
-    if (!file_) fail("cannot write " + path + ": " + std::strerror(errno));
+      file_(path.empty() || path == "-" ? stdout : create_file(path)) {
+    if (!file_) fail(create_error(path));
 }
 
 output_file::~output_file() {
