@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "failure_text.h"
 #include "group_members.h"
 #include "vorex.h"
 
@@ -42,12 +43,28 @@ struct failure {
 // static py::object would drop its reference after the interpreter ended.
 PyObject* error_type = nullptr;
 
-// The library leaves "No error" after a wait that ran out, and an empty
-// text outside init/cleanup; neither helps a caller as it stands.
-std::string explain(const char* text) {
-    if (text == nullptr || *text == '\0') return "the library is not running: call vorex.init() first";
-    if (std::strcmp(text, "No error") == 0) return "timed out";
-    return text;
+const char* const not_running = "the library is not running: call vorex.init() first or use vorex.library()";
+
+// Whether init() was called last, not cleanup(). Read and written with the
+// GIL held.
+bool library_running = false;
+
+// The library leaves "No error" after a failure it has no message for, and
+// an empty text outside init/cleanup; neither helps a caller as it stands.
+std::string explain(const std::string& operation, const char* text) {
+    if (text == nullptr || *text == '\0') return not_running;
+    return vorexctl::failure_reason(operation, text);
+}
+
+// Why a log read failed when the library does not say: a position past the
+// log's end, or a reply of another number of records (the sensor decides
+// how many it sends), when the sensor still told its count.
+std::string log_read_failure(unsigned int index, int count, const std::string& text, bool counted, unsigned int total) {
+    if (text != "No error" || !counted) return explain("read_log", text.c_str());
+    if (index >= total)
+        return "index " + std::to_string(index) + " is past the end of the log (" + std::to_string(total) + " records)";
+    return "the sensor sent no reply of exactly " + std::to_string(count) + " records from index " +
+           std::to_string(index) + "; its log holds " + std::to_string(total);
 }
 
 // A progress callable runs while the library holds its service lock: any
@@ -93,6 +110,7 @@ void cleanup() {
     if (calls_in_flight > 0)
         throw failure{"cleanup", "other threads are still inside the library (" + std::to_string(calls_in_flight) +
                                      " calls): let them return before cleanup()"};
+    library_running = false;
     py::gil_scoped_release release;
     vorex::cleanup();
 }
@@ -249,7 +267,7 @@ public:
         }
         if (!ok) {
             if (text == "No error") return py::none();
-            throw failure{"get_result", explain(text.c_str())};
+            throw failure{"get_result", explain("get_result", text.c_str())};
         }
         return py::cast(make_profile());
     }
@@ -323,12 +341,16 @@ public:
                 }
             };
         }
+        refuse_inside_progress();
+        require_connected("write_firmware_image");
+        // What the file is can be told before anything is sent; a missing
+        // one is the library's to report.
+        const std::string unusable = vorexctl::unusable_firmware_file(path);
+        if (!unusable.empty()) throw failure{"write_firmware_image", unusable};
         bool ok;
         std::string text;
         in_library counted;
         {
-            refuse_inside_progress();
-            require_connected("write_firmware_image");
             py::gil_scoped_release release;
             ok = report ? session_->write_firmware_image(path.c_str(), report)
                         : session_->write_firmware_image(path.c_str());
@@ -337,7 +359,7 @@ public:
         // The upload cannot be stopped from the callable; what it raised
         // comes out once the library is done.
         if (raised) throw std::move(*raised);
-        if (!ok) throw failure{"write_firmware_image", explain(text.c_str())};
+        if (!ok) throw failure{"write_firmware_image", explain("write_firmware_image", text.c_str())};
     }
     void flush_firmware_image() {
         run("flush_firmware_image", [](vorex& s) { return s.flush_firmware_image(); });
@@ -347,8 +369,22 @@ public:
         if (count < 1 || count > max_log_records)
             throw py::value_error("read_log takes 1 to " + std::to_string(max_log_records) + " records, not " +
                                   std::to_string(count));
+        refuse_inside_progress();
+        require_connected("read_log");
         std::vector<vorex_log_record_t> records(static_cast<std::size_t>(count));
-        run("read_log", [&](vorex& s) { return s.read_log(index, records.data(), count); });
+        bool ok, counted = false;
+        unsigned int total = 0;
+        std::string text;
+        in_library in_call;
+        {
+            py::gil_scoped_release release;
+            ok = session_->read_log(index, records.data(), count);
+            if (!ok) {
+                text = session_->error_msg();
+                if (text == "No error") counted = session_->read_log_record_count(total);
+            }
+        }
+        if (!ok) throw failure{"read_log", log_read_failure(index, count, text, counted, total)};
         py::list out;
         for (const vorex_log_record_t& r : records)
             out.append(py::bytes(reinterpret_cast<const char*>(r.bytes), sizeof r.bytes));
@@ -356,10 +392,7 @@ public:
     }
     unsigned int read_log_record_count() {
         unsigned int n = 0;
-        run("read_log_record_count", [&](vorex& s) {
-            n = s.read_log_record_count();
-            return true;
-        });
+        run("read_log_record_count", [&](vorex& s) { return s.read_log_record_count(n); });
         return n;
     }
 
@@ -378,7 +411,7 @@ private:
             ok = call(*session_);
             if (!ok) text = session_->error_msg();
         }
-        if (!ok) throw failure{operation, explain(text.c_str())};
+        if (!ok) throw failure{operation, explain(operation, text.c_str())};
     }
 
     void require_connected(const std::string& operation) const {
@@ -417,6 +450,8 @@ private:
 
 py::list search() {
     refuse_inside_progress();
+    // Outside init the library finds nothing and says nothing.
+    if (!library_running) throw failure{"search", not_running};
     std::vector<std::shared_ptr<vorex>> found;
     {
         in_library counted;
@@ -441,8 +476,8 @@ PYBIND11_MODULE(_vorex, m) {
 
     error_type = PyErr_NewExceptionWithDoc(
         "vorex.Error",
-        "A library operation failed. str(error) is the library's own message, or 'timed out' where the "
-        "library reports no message; `operation` names the call.",
+        "A library operation failed. str(error) is the library's own message, or what the failure means "
+        "where the library reports no message; `operation` names the call.",
         PyExc_RuntimeError, nullptr);
     if (error_type == nullptr) throw py::error_already_set();
     m.attr("Error") = py::handle(error_type);
@@ -457,7 +492,15 @@ PYBIND11_MODULE(_vorex, m) {
     });
 
     m.def("version", &vorex::version, "The library's version, 0x13041600. Needs no init().");
-    m.def("init", &vorex::init, py::call_guard<py::gil_scoped_release>(),
+    m.def("init", [] {
+              bool started;
+              {
+                  py::gil_scoped_release release;
+                  started = vorex::init();
+              }
+              library_running = true;
+              return started;
+          },
           "Starts the library: the socket layer, a snapshot of the host's IPv4 addresses, the buffers.\n"
           "True when the socket layer started. Pair with cleanup(), or use `with vorex.library():`.");
     m.def("cleanup", &cleanup,
@@ -564,8 +607,9 @@ PYBIND11_MODULE(_vorex, m) {
         .def("flush_firmware_image", &sensor::flush_firmware_image,
              "Has the sensor commit the uploaded firmware (can take up to ~100 s).")
         .def("read_log", &sensor::read_log, py::arg("index"), py::arg("count"),
-             "count (1..240) log records from index on, each 136 bytes.")
+             "count (1..240) log records from index on, each 136 bytes. The sensor decides how many it sends\n"
+             "from index on; the call succeeds only when that is count.")
         .def("read_log_record_count", &sensor::read_log_record_count,
-             "The number of records in the sensor's log; 0 when it is empty or did not answer.")
+             "The number of records in the sensor's log; raises vorex.Error when the sensor did not answer.")
         .def("__repr__", [](const sensor& s) { return "Sensor(" + s.info().repr() + ")"; });
 }

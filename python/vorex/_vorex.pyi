@@ -18,7 +18,8 @@ MAX_LOG_RECORDS: int
 
 class Error(RuntimeError):
     """A library operation failed. str(error) is the library's message, or
-    'timed out' where the library leaves 'No error'."""
+    what the failure means where the library leaves 'No error' ("no reply
+    from the sensor within 3000 ms", "no complete image from the sensor")."""
     operation: str
 
 def version() -> int:
@@ -28,7 +29,8 @@ def init() -> bool:
 def cleanup() -> None:
     """Frees what init() set up. Raises Error while another thread is inside a call of this module."""
 def search() -> List[Sensor]:
-    """Discovers the sensors reachable from the host's IPv4 addresses (broadcast), one round."""
+    """Discovers the sensors reachable from the host's IPv4 addresses (broadcast), one round.
+    Raises Error before init() (or outside vorex.library())."""
 
 class DeviceInfo:
     """The 524-byte device record of a sensor."""
