@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
             } else if (!sensor.flush_firmware_image()) {  // may take up to ~100 s
                 std::fprintf(stderr, "\ncommit failed: %s\n", sensor.error_msg());
             } else {
-                std::fprintf(stderr, "\nfirmware committed\n");
+                std::fprintf(stderr, "\nthe sensor reported completion; its log tells whether it took the image\n");
                 status = 0;
             }
         }

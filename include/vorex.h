@@ -276,8 +276,14 @@ public:
     // or a count out of range returns false at once, the error text
     // untouched.
     bool read_log(unsigned int index, vorex_log_record_t* records, int count);
-    // The number of records in the sensor's log; 0 on failure.
+    // The number of records in the sensor's log; 0 on failure, which an
+    // empty log also gives.
     unsigned int read_log_record_count();
+    // The same exchange with failure told apart from an empty log: true with
+    // the sensor's number of records in `count` when its reply came; false
+    // when the request did not go out whole or no reply of the right length
+    // came within one receive timeout, `count` then untouched.
+    bool read_log_record_count(unsigned int& count);
 
 private:
     friend struct vorex_session_access;

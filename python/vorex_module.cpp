@@ -8,6 +8,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl/filesystem.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "failure_text.h"
 #include "group_members.h"
 #include "vorex.h"
 
@@ -41,12 +43,28 @@ struct failure {
 // static py::object would drop its reference after the interpreter ended.
 PyObject* error_type = nullptr;
 
-// The library leaves "No error" after a wait that ran out, and an empty
-// text outside init/cleanup; neither helps a caller as it stands.
-std::string explain(const char* text) {
-    if (text == nullptr || *text == '\0') return "the library is not running: call vorex.init() first";
-    if (std::strcmp(text, "No error") == 0) return "timed out";
-    return text;
+const char* const not_running = "the library is not running: call vorex.init() first or use vorex.library()";
+
+// Whether init() was called last, not cleanup(). Read and written with the
+// GIL held.
+bool library_running = false;
+
+// The library leaves "No error" after a failure it has no message for, and
+// an empty text outside init/cleanup; neither helps a caller as it stands.
+std::string explain(const std::string& operation, const char* text) {
+    if (text == nullptr || *text == '\0') return not_running;
+    return vorexctl::failure_reason(operation, text);
+}
+
+// Why a log read failed when the library does not say: a position past the
+// log's end, or a reply of another number of records (the sensor decides
+// how many it sends), when the sensor still told its count.
+std::string log_read_failure(unsigned int index, int count, const std::string& text, bool counted, unsigned int total) {
+    if (text != "No error" || !counted) return explain("read_log", text.c_str());
+    if (index >= total)
+        return "index " + std::to_string(index) + " is past the end of the log (" + std::to_string(total) + " records)";
+    return "the sensor sent no reply of exactly " + std::to_string(count) + " records from index " +
+           std::to_string(index) + "; its log holds " + std::to_string(total);
 }
 
 // A progress callable runs while the library holds its service lock: any
@@ -92,6 +110,7 @@ void cleanup() {
     if (calls_in_flight > 0)
         throw failure{"cleanup", "other threads are still inside the library (" + std::to_string(calls_in_flight) +
                                      " calls): let them return before cleanup()"};
+    library_running = false;
     py::gil_scoped_release release;
     vorex::cleanup();
 }
@@ -149,6 +168,23 @@ struct profile {
     int z_scale;
     int scale_divisor;
 };
+
+// Profiles taken in one call: every header in one array, every point in
+// another, so that a batch costs a few allocations whatever its size.
+struct profile_batch {
+    py::array_t<std::uint8_t> headers;   // (n, 64)
+    py::array_t<double> points;          // (total, 2)
+    py::array_t<std::int64_t> offsets;   // (n + 1,): profile i is points[offsets[i]:offsets[i + 1]]
+    int malformed = 0;
+};
+
+// A NumPy array over a vector's storage, which the array then owns: no copy.
+template <typename T>
+py::array_t<T> array_owning(std::vector<T>&& values, std::vector<py::ssize_t> shape) {
+    auto* owned = new std::vector<T>(std::move(values));
+    py::capsule release(owned, [](void* v) { delete static_cast<std::vector<T>*>(v); });
+    return py::array_t<T>(std::move(shape), owned->data(), release);
+}
 
 using vorexctl::group_entry;
 using vorexctl::groups;
@@ -231,9 +267,53 @@ public:
         }
         if (!ok) {
             if (text == "No error") return py::none();
-            throw failure{"get_result", explain(text.c_str())};
+            throw failure{"get_result", explain("get_result", text.c_str())};
         }
         return py::cast(make_profile());
+    }
+
+    // Up to `count` profiles in one call, the GIL released throughout. Ends
+    // with fewer once `timeout` seconds have passed since the call and a
+    // receive comes back empty (each waits up to 100 ms). Malformed
+    // datagrams are passed over and counted.
+    profile_batch get_results(int count, double timeout) {
+        refuse_inside_progress();
+        require_connected("get_results");
+        if (count < 0) throw py::value_error("get_results takes a count of 0 or more, not " + std::to_string(count));
+        std::vector<std::uint8_t> headers;
+        std::vector<double> points;
+        std::vector<std::int64_t> offsets{0};
+        int malformed = 0;
+        std::unique_lock<std::mutex> lock(profile_lock_, std::defer_lock);
+        in_library counted;
+        {
+            py::gil_scoped_release release;
+            lock.lock();
+            headers.reserve(static_cast<std::size_t>(count) * sizeof(vorex_profile_header_t));
+            offsets.reserve(static_cast<std::size_t>(count) + 1);
+            const auto give_up = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+            while (static_cast<int>(offsets.size()) <= count) {
+                if (!session_->get_result(scratch_)) {
+                    if (std::strcmp(session_->error_msg(), "No error") != 0) ++malformed;
+                    else if (std::chrono::steady_clock::now() >= give_up) break;
+                    continue;
+                }
+                const auto* h = reinterpret_cast<const std::uint8_t*>(&scratch_.header);
+                headers.insert(headers.end(), h, h + sizeof scratch_.header);
+                const auto* xz = reinterpret_cast<const double*>(scratch_.points.data());
+                if (points.empty()) points.reserve(static_cast<std::size_t>(count) * 2 * scratch_.points.size());
+                points.insert(points.end(), xz, xz + 2 * scratch_.points.size());
+                offsets.push_back(static_cast<std::int64_t>(points.size() / 2));
+            }
+        }
+        profile_batch batch;
+        const auto n = static_cast<py::ssize_t>(offsets.size() - 1);
+        const auto total = static_cast<py::ssize_t>(points.size() / 2);
+        batch.headers = array_owning(std::move(headers), {n, static_cast<py::ssize_t>(sizeof(vorex_profile_header_t))});
+        batch.points = array_owning(std::move(points), {total, py::ssize_t{2}});
+        batch.offsets = array_owning(std::move(offsets), {n + 1});
+        batch.malformed = malformed;
+        return batch;
     }
 
     py::array_t<std::uint8_t> get_image() {
@@ -261,12 +341,16 @@ public:
                 }
             };
         }
+        refuse_inside_progress();
+        require_connected("write_firmware_image");
+        // What the file is can be told before anything is sent; a missing
+        // one is the library's to report.
+        const std::string unusable = vorexctl::unusable_firmware_file(path);
+        if (!unusable.empty()) throw failure{"write_firmware_image", unusable};
         bool ok;
         std::string text;
         in_library counted;
         {
-            refuse_inside_progress();
-            require_connected("write_firmware_image");
             py::gil_scoped_release release;
             ok = report ? session_->write_firmware_image(path.c_str(), report)
                         : session_->write_firmware_image(path.c_str());
@@ -275,7 +359,7 @@ public:
         // The upload cannot be stopped from the callable; what it raised
         // comes out once the library is done.
         if (raised) throw std::move(*raised);
-        if (!ok) throw failure{"write_firmware_image", explain(text.c_str())};
+        if (!ok) throw failure{"write_firmware_image", explain("write_firmware_image", text.c_str())};
     }
     void flush_firmware_image() {
         run("flush_firmware_image", [](vorex& s) { return s.flush_firmware_image(); });
@@ -285,8 +369,22 @@ public:
         if (count < 1 || count > max_log_records)
             throw py::value_error("read_log takes 1 to " + std::to_string(max_log_records) + " records, not " +
                                   std::to_string(count));
+        refuse_inside_progress();
+        require_connected("read_log");
         std::vector<vorex_log_record_t> records(static_cast<std::size_t>(count));
-        run("read_log", [&](vorex& s) { return s.read_log(index, records.data(), count); });
+        bool ok, counted = false;
+        unsigned int total = 0;
+        std::string text;
+        in_library in_call;
+        {
+            py::gil_scoped_release release;
+            ok = session_->read_log(index, records.data(), count);
+            if (!ok) {
+                text = session_->error_msg();
+                if (text == "No error") counted = session_->read_log_record_count(total);
+            }
+        }
+        if (!ok) throw failure{"read_log", log_read_failure(index, count, text, counted, total)};
         py::list out;
         for (const vorex_log_record_t& r : records)
             out.append(py::bytes(reinterpret_cast<const char*>(r.bytes), sizeof r.bytes));
@@ -294,10 +392,7 @@ public:
     }
     unsigned int read_log_record_count() {
         unsigned int n = 0;
-        run("read_log_record_count", [&](vorex& s) {
-            n = s.read_log_record_count();
-            return true;
-        });
+        run("read_log_record_count", [&](vorex& s) { return s.read_log_record_count(n); });
         return n;
     }
 
@@ -316,7 +411,7 @@ private:
             ok = call(*session_);
             if (!ok) text = session_->error_msg();
         }
-        if (!ok) throw failure{operation, explain(text.c_str())};
+        if (!ok) throw failure{operation, explain(operation, text.c_str())};
     }
 
     void require_connected(const std::string& operation) const {
@@ -355,6 +450,8 @@ private:
 
 py::list search() {
     refuse_inside_progress();
+    // Outside init the library finds nothing and says nothing.
+    if (!library_running) throw failure{"search", not_running};
     std::vector<std::shared_ptr<vorex>> found;
     {
         in_library counted;
@@ -379,8 +476,8 @@ PYBIND11_MODULE(_vorex, m) {
 
     error_type = PyErr_NewExceptionWithDoc(
         "vorex.Error",
-        "A library operation failed. str(error) is the library's own message, or 'timed out' where the "
-        "library reports no message; `operation` names the call.",
+        "A library operation failed. str(error) is the library's own message, or what the failure means "
+        "where the library reports no message; `operation` names the call.",
         PyExc_RuntimeError, nullptr);
     if (error_type == nullptr) throw py::error_already_set();
     m.attr("Error") = py::handle(error_type);
@@ -395,7 +492,15 @@ PYBIND11_MODULE(_vorex, m) {
     });
 
     m.def("version", &vorex::version, "The library's version, 0x13041600. Needs no init().");
-    m.def("init", &vorex::init, py::call_guard<py::gil_scoped_release>(),
+    m.def("init", [] {
+              bool started;
+              {
+                  py::gil_scoped_release release;
+                  started = vorex::init();
+              }
+              library_running = true;
+              return started;
+          },
           "Starts the library: the socket layer, a snapshot of the host's IPv4 addresses, the buffers.\n"
           "True when the socket layer started. Pair with cleanup(), or use `with vorex.library():`.");
     m.def("cleanup", &cleanup,
@@ -440,6 +545,19 @@ PYBIND11_MODULE(_vorex, m) {
                    std::to_string(p.points.shape(0)) + ")";
         });
 
+    py::class_<profile_batch>(m, "ProfileBatch",
+                              "Profiles taken by one get_results call. Profile i's points are\n"
+                              "points[offsets[i]:offsets[i + 1]]; its header is headers[i] (byte 0 the data type).")
+        .def_readonly("headers", &profile_batch::headers, "(n, 64) uint8 array: each profile's header as received.")
+        .def_readonly("points", &profile_batch::points, "(total, 2) float64 array of (x, z) of every profile in turn.")
+        .def_readonly("offsets", &profile_batch::offsets, "(n + 1,) int64 array: where each profile's points begin.")
+        .def_readonly("malformed", &profile_batch::malformed, "Malformed datagrams passed over meanwhile.")
+        .def("__len__", [](const profile_batch& b) { return b.offsets.shape(0) - 1; })
+        .def("__repr__", [](const profile_batch& b) {
+            return "ProfileBatch(profiles=" + std::to_string(b.offsets.shape(0) - 1) + ", points=" +
+                   std::to_string(b.points.shape(0)) + ")";
+        });
+
     py::class_<sensor>(m, "Sensor",
                        "A session with one sensor. Made by search(), or from a device record kept from an\n"
                        "earlier search: Sensor(record, first_counter). Use connect()/disconnect() or `with`.")
@@ -478,6 +596,10 @@ PYBIND11_MODULE(_vorex, m) {
              "Sends one group; data must have the group's size exactly (checked before sending).")
         .def("get_result", &sensor::get_result,
              "The next profile, or None when none came within the wait (~100 ms). Raises on a malformed one.")
+        .def("get_results", &sensor::get_results, py::arg("count"), py::arg("timeout") = 1.0,
+             "Up to `count` profiles in one call, as one ProfileBatch, with the GIL released throughout.\n"
+             "Fewer once `timeout` seconds have passed since the call and no profile came within one receive\n"
+             "timeout (100 ms). Malformed datagrams are passed over and counted in `malformed`.")
         .def("get_image", &sensor::get_image, "The sensor's image as a (488, 648) uint8 array.")
         .def("write_firmware_image", &sensor::write_firmware_image, py::arg("path"), py::arg("progress") = py::none(),
              "Uploads a firmware file and checks the sensor's checksum. progress(done, total) is called after\n"
@@ -485,8 +607,9 @@ PYBIND11_MODULE(_vorex, m) {
         .def("flush_firmware_image", &sensor::flush_firmware_image,
              "Has the sensor commit the uploaded firmware (can take up to ~100 s).")
         .def("read_log", &sensor::read_log, py::arg("index"), py::arg("count"),
-             "count (1..240) log records from index on, each 136 bytes.")
+             "count (1..240) log records from index on, each 136 bytes. The sensor decides how many it sends\n"
+             "from index on; the call succeeds only when that is count.")
         .def("read_log_record_count", &sensor::read_log_record_count,
-             "The number of records in the sensor's log; 0 when it is empty or did not answer.")
+             "The number of records in the sensor's log; raises vorex.Error when the sensor did not answer.")
         .def("__repr__", [](const sensor& s) { return "Sensor(" + s.info().repr() + ")"; });
 }

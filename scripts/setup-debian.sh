@@ -15,6 +15,7 @@ packages=(
   qemu-user                                  # runs the 32-bit tests
   googletest libgtest-dev libbenchmark-dev   # tests (built from source for i386) and benchmarks
   libcli11-dev libpng-dev                    # vorexctl and vorex-sim
+  help2man                                   # their man pages, from their --help
   iproute2 util-linux                        # private network namespaces
   pkg-config dpkg-dev file                   # packaging checks
   clang libclang-rt-14-dev                   # fuzzers

@@ -143,6 +143,10 @@ protected:
     // `terminal`, its standard error is a pseudo-terminal, where the
     // program draws its live lines.
     run_result run(const std::vector<std::string>& args, const std::string& input = "", bool terminal = false) {
+        return run_program(VOREXCTL_PROGRAM, args, input, terminal);
+    }
+    run_result run_program(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& input = "", bool terminal = false) {
         put_file(path("stdin"), input);
         terminal_side tty;
         if (terminal && !tty.open()) {
@@ -156,18 +160,9 @@ protected:
             posix_spawn_file_actions_addopen(actions.get(), 2, tty.name.c_str(), O_WRONLY | O_NOCTTY, 0);
         else
             posix_spawn_file_actions_addopen(actions.get(), 2, path("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<std::string> words = {VOREXCTL_PROGRAM};
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& w : words) argv.push_back(w.data());
-        argv.push_back(nullptr);
-
         run_result r;
-        pid_t pid = 0;
-        if (posix_spawn(&pid, VOREXCTL_PROGRAM, actions.get(), nullptr, argv.data(), environ) != 0) {
-            ADD_FAILURE() << "cannot start " << VOREXCTL_PROGRAM;
-            return r;
-        }
+        const pid_t pid = spawn(program, args, actions);
+        if (pid <= 0) return r;
         int status = 0;
         const auto give_up = std::chrono::steady_clock::now() + program_limit;
         std::string screen;
@@ -186,6 +181,22 @@ protected:
         r.out = file_text(path("stdout"));
         r.err = terminal ? screen : file_text(path("stderr"));
         return r;
+    }
+
+    // Starts `program` with `args` and the files `actions` opens; 0 when it
+    // could not start.
+    static pid_t spawn(const std::string& program, const std::vector<std::string>& args, spawn_actions& actions) {
+        std::vector<std::string> words = {program};
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        if (posix_spawn(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ) != 0) {
+            ADD_FAILURE() << "cannot start " << program;
+            return 0;
+        }
+        return pid;
     }
 
     // An operation that failed or a usage error: one line on stderr.
@@ -258,52 +269,128 @@ TEST_F(cli_test, no_sensor_is_an_empty_search_and_a_failed_command) {
 
 // --- exit status and usage --------------------------------------------------------
 
+// Both programs check their whole command line before they search or
+// bind anything, and say what is wrong in one line behind their name.
 TEST_F(cli_test, bad_usage_exits_with_2_and_one_line_before_any_search) {
     start_sensor();
     put_file(path("short.bin"), std::string(81, '\0'));
+    put_file(path("empty.bin"), "");
+    const std::string ctl = VOREXCTL_PROGRAM, sim_program = VOREX_SIM_PROGRAM;
     const struct {
+        const std::string& program;
         std::vector<std::string> args;
-        const char* error;
+        std::string error;  // empty: any one line
     } cases[] = {
-        {{}, "choose a command: search, info, stream, plot, image, params, reboot, firmware, log, view, record, doctor"},
-        {{"bogus"}, "The following argument was not expected: bogus"},
-        {{"params"}, "params: choose one of get, set, flush, reset"},
-        {{"firmware", "upload"}, "FILE is required"},
-        {{"stream", "--format", "xml"}, "--format: xml not in {csv,json}"},
-        {{"stream", "--count", "many"}, "Could not convert: --count = many"},
-        {{"plot", "--out", "plot.txt"}, "--out must name a .svg or .png file: plot.txt"},
-        {{"image", "--out", "image.jpg"}, "--out must name a .png or .pgm file: image.jpg"},
-        {{"image"}, "--out is required"},
-        {{"info", "--ip", "198.18.1"}, "--ip: not a dotted IPv4 address: 198.18.1"},
-        {{"info", "--mac", "02:56"}, "--mac: not a MAC address: 02:56"},
-        {{"params", "get", "--group", "nosuch"}, nullptr},
-        {{"params", "set", "--group", "sysmon", "--in", path("short.bin")},
-         nullptr},
-        {{"firmware", "upload", path("missing.bin")}, nullptr},
+        {ctl, {}, "choose a command: search, info, stream, plot, image, params, reboot, firmware, log, view, record, doctor"},
+        {ctl, {"bogus"}, "The following argument was not expected: bogus"},
+        {ctl, {"params"}, "params: choose one of get, set, flush"},
+        {ctl, {"params", "reset"}, "The following argument was not expected: reset"},
+        {ctl, {"firmware", "upload"}, "FILE is required"},
+        {ctl, {"firmware", "upload", path("empty.bin")}, path("empty.bin") + " is empty: there is no firmware to upload"},
+        {ctl, {"firmware", "upload", dir}, "FILE: File is actually a directory: " + dir},
+        {ctl, {"firmware", "upload", path("missing.bin")}, ""},
+        {ctl, {"stream", "--format", "xml"}, "--format: xml not in {csv,json}"},
+        {ctl, {"stream", "--count", "many"}, "--count: must be a whole number of 0 or more, not many"},
+        {ctl, {"stream", "--count", "-1"}, "--count: must be a whole number of 0 or more, not -1"},
+        {ctl, {"stream", "--duration", "-0.5"}, "--duration: must be a number of 0 or more, not -0.5"},
+        {ctl, {"stream", "--idle", "0"}, "--idle: must be a number more than 0, not 0"},
+        {ctl, {"record", "--out", "x.pcap", "--count", "-1"}, "--count: must be a whole number of 0 or more, not -1"},
+        {ctl, {"record", "--out", "x.pcap", "--duration", "1e999"}, "--duration: must be a number of 0 or more, not 1e999"},
+        {ctl, {"log", "--from", "-1"}, "--from: must be a whole number of 0 or more, not -1"},
+        {ctl, {"doctor", "--rate", "-3"}, "--rate: must be a number more than 0, not -3"},
+        {ctl, {"plot", "--out", "plot.txt"}, "--out must name a .svg or .png file: plot.txt"},
+        {ctl, {"image", "--out", "image.jpg"}, "--out must name a .png or .pgm file: image.jpg"},
+        {ctl, {"image"}, "--out is required"},
+        {ctl, {"info", "--ip", "198.18.1"}, "--ip: not a dotted IPv4 address: 198.18.1"},
+        {ctl, {"info", "--mac", "02:56"}, "--mac: not a MAC address: 02:56"},
+        {ctl, {"params", "get", "--group", "nosuch"}, ""},
+        {ctl, {"params", "set", "--group", "sysmon", "--in", path("short.bin")},
+         path("short.bin") + " holds 81 bytes; the sysmon group takes 82"},
+        {ctl, {"params", "set", "--in", path("missing.bin")}, "cannot read " + path("missing.bin") + ": No such file or directory"},
+        {sim_program, {"--data-port", "70000"}, "--data-port: must be a whole number from 1 to 65535, not 70000"},
+        {sim_program, {"--service-port", "-1"}, "--service-port: must be a whole number from 0 to 65535, not -1"},
+        {sim_program, {"-n", "2", "--data-port", "65535"}, "--data-port: 2 sensors from port 65535 run past 65535"},
+        {sim_program, {"--faults", "drop=2"}, "--faults: fault 'drop' is a chance from 0 to 1, not 2"},
+        {sim_program, {"--faults", "drop=0.1,bogus=1"}, "--faults: unknown fault 'bogus'"},
+        {sim_program, {"--speed", "2"}, "--speed needs --replay"},
+        {sim_program, {"--loop"}, "--loop needs --replay"},
+        {sim_program, {"--rate", "0"}, "--rate: must be a number from 0.1 to 100000, not 0"},
+        {sim_program, {"--replay", path("short.bin")}, ""},
+        {sim_program, {"--bogus"}, "The following argument was not expected: --bogus"},
     };
     for (const auto& c : cases) {
-        const run_result r = run(c.args);
+        const std::string name = std::filesystem::path(c.program).filename().string();
+        const run_result r = run_program(c.program, c.args);
+        SCOPED_TRACE(name + (c.args.empty() ? "" : " " + c.args[0]) + (c.args.size() > 1 ? " " + c.args[1] : ""));
         EXPECT_EQ(r.status, 2) << r.err;
-        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.out, "") << "nothing started";
         ASSERT_EQ(lines_of(r.err).size(), 1u) << r.err;
-        EXPECT_EQ(r.err.substr(0, 10), "vorexctl: ");
-        if (c.error) {
-            EXPECT_EQ(r.err, std::string("vorexctl: ") + c.error + "\n");
+        EXPECT_EQ(r.err.substr(0, name.size() + 2), name + ": ");
+        if (!c.error.empty()) {
+            EXPECT_EQ(r.err, name + ": " + c.error + "\n");
         }
     }
-    EXPECT_EQ(run({"params", "set", "--group", "sysmon", "--in", path("short.bin")}).err,
-              "vorexctl: " + path("short.bin") + " holds 81 bytes; the sysmon group takes 82\n");
     EXPECT_TRUE(sim->service(0).wire().empty()) << "usage errors are found before the sensor is contacted";
     EXPECT_EQ(sim->discovery()->wire_size(), 0u);
 
     const run_result help = run({"stream", "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--duration"), std::string::npos);
+    EXPECT_NE(help.out.find("(0: no limit)"), std::string::npos) << "what 0 means is said";
 }
 
+// A sensor that answers discovery but nothing on its service port: each
+// command fails with exit status 1 and says what the silence means, and
+// an image that never started is not written.
+TEST_F(cli_test, a_silent_sensor_is_a_failed_operation_that_says_so) {
+    start_sensor();
+    vorex_sim::fault_config silent;
+    silent.silence = 1;
+    silent.silence_ms = std::chrono::minutes(10);
+    sim->set_faults(silent);
+    const struct {
+        std::vector<std::string> args;
+        const char* error;
+    } cases[] = {
+        {{"params", "get", "--group", "laser", "--hex"}, "read_laser_params failed: no reply from the sensor within 3000 ms"},
+        {{"params", "get", "--hex"}, "read_params failed: no reply from the sensor within 100 ms"},
+        {{"reboot"}, "reboot failed: no reply from the sensor within 2000 ms"},
+        {{"log"}, "read_log_record_count failed: no reply from the sensor within 100 ms"},
+        // The library's get_image fails when no datagram of the image came.
+        {{"image", "--out", path("image.png")}, "get_image failed: no complete image from the sensor"},
+    };
+    for (const auto& c : cases) {
+        const run_result r = run(c.args);
+        SCOPED_TRACE(c.args[0]);
+        expect_one_line_error(r, 1, c.error);
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_FALSE(std::filesystem::exists(path("image.png")));
+}
+
+// Where the library has a message of its own, it is passed on as it is.
 TEST_F(cli_test, a_failed_operation_exits_with_1_and_the_library_text) {
     start_sensor();
-    expect_one_line_error(run({"params", "reset"}), 1, "reset_params failed: Not implemented");
+    put_file(path("fw.bin"), std::string(100, 'x'));
+    sim->device(0).set_checksum_fault(true);
+    expect_one_line_error(run({"firmware", "upload", path("fw.bin")}), 1, "write_firmware_image failed: CRC does not match");
+}
+
+// A data port that another program holds is named with its holder; an
+// address the simulator cannot take, with the system's reason.
+TEST_F(cli_test, busy_ports_and_foreign_addresses_are_named_with_the_reason) {
+    start_sensor();
+    vorex_net::handle holder = vorex_net::open_udp();
+    ASSERT_TRUE(vorex_net::bind(holder, {0, 50020}));
+    const run_result r = run({"stream", "--count", "1"});
+    vorex_net::close(holder);
+    expect_one_line_error(r, 1, "connect failed: UDP port 50020 (the sensor's data port) is held by process " +
+                                    std::to_string(getpid()) + " (cli_commands)");
+
+    const run_result foreign = run_program(VOREX_SIM_PROGRAM, {"--no-discovery", "--ip", "198.18.9.9"});
+    EXPECT_EQ(foreign.status, 1);
+    EXPECT_EQ(foreign.err, "vorex-sim: cannot bind the simulated sensor's socket to 198.18.9.9:50030: Cannot assign "
+                           "requested address\n");
 }
 
 // --- params ---------------------------------------------------------------------
@@ -579,7 +666,7 @@ TEST_F(cli_test, firmware_upload_draws_progress_and_reports_the_checksum_verdict
 
     const run_result commit = run({"firmware", "commit"});
     ASSERT_EQ(commit.status, 0) << commit.err;
-    EXPECT_EQ(commit.out, "firmware committed\n");
+    EXPECT_EQ(commit.out, "the sensor reported completion; see `vorexctl log`\n");
     EXPECT_EQ(sim->device(0).firmware().commits, 1u);
 
     sim->device(0).set_checksum_fault(true);
@@ -638,6 +725,56 @@ TEST_F(cli_test, log_prints_the_count_and_every_record_reading_at_most_240_at_a_
     const run_result past = run({"log", "--from", "400"});
     EXPECT_EQ(past.status, 0);
     EXPECT_EQ(past.out, "records: 301\n");
+}
+
+// --- record ----------------------------------------------------------------------
+
+// The packets in a pcap file (classic format, as libpcap writes it).
+std::size_t pcap_packets(const std::string& file) {
+    const std::string f = file_text(file);
+    std::size_t n = 0;
+    for (std::size_t at = 24; at + 16 <= f.size(); ++n) {
+        std::uint32_t captured;
+        std::memcpy(&captured, f.data() + at + 8, 4);
+        at += 16 + captured;
+    }
+    return n;
+}
+
+// With no profile arriving, the first Ctrl-C or SIGTERM ends the recording
+// at once, and the discovery exchange captured before it is in the file.
+TEST_F(cli_test, record_stops_on_the_first_signal_while_nothing_arrives) {
+    start_sensor();
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        const std::string out = path("quiet.pcap");
+        spawn_actions actions;
+        posix_spawn_file_actions_addopen(actions.get(), 1, path("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(actions.get(), 2, path("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const pid_t pid = spawn(VOREXCTL_PROGRAM, {"record", "--out", out, "--interface", "lo"}, actions);
+        ASSERT_GT(pid, 0);
+        int status = 0;
+        const auto give_up = std::chrono::steady_clock::now() + program_limit;
+        while (file_text(path("stderr")).find("(Ctrl-C stops)") == std::string::npos &&
+               waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < give_up)
+            std::this_thread::sleep_for(5ms);
+        ASSERT_NE(file_text(path("stderr")).find("(Ctrl-C stops)"), std::string::npos) << file_text(path("stderr"));
+        kill(pid, signal);
+        // It ends at the signal, not at the next packet: none comes.
+        while (waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < give_up)
+            std::this_thread::sleep_for(5ms);
+        if (std::chrono::steady_clock::now() >= give_up) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            FAIL() << "record did not stop at the signal";
+        }
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal itself, unflushed";
+        EXPECT_EQ(WEXITSTATUS(status), 0) << file_text(path("stderr"));
+        const std::size_t packets = pcap_packets(out);
+        EXPECT_GE(packets, 2u) << "the discovery request and reply";
+        EXPECT_EQ(file_text(path("stdout")).rfind(out + ": " + std::to_string(packets) + " packets (0 profiles)", 0), 0u)
+            << file_text(path("stdout"));
+    }
 }
 
 // --- doctor ------------------------------------------------------------------------

@@ -96,12 +96,15 @@ TEST_F(concurrency_test, cleanup_waits_for_a_profile_receive_in_flight) {
     stop = true;
     receiver.join();
 
-    // The session's sockets outlive the rounds: cleanup closes none.
+#ifndef _WIN32
+    // The session's sockets outlive the rounds: cleanup closes none. (On
+    // Windows the last WSACleanup closes every socket of the process.)
     sender.send(profile, data_port);
     vorex_profile p;
     bool received = false;
     for (int i = 0; i < 50 && !received; ++i) received = session.get_result(p);
     EXPECT_TRUE(received);
+#endif
 }
 
 }  // namespace

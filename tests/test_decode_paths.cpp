@@ -12,8 +12,8 @@ namespace {
 
 using vorex_data::decode_path;
 
-// 0 gives infinities and NaN; powers of two take the reciprocal; the rest
-// divide.
+// 0 gives infinities and NaN; powers of two and the rest take the vector
+// paths' corrected reciprocal.
 constexpr std::uint16_t divisors[] = {0, 1, 2, 64, 1024, 16384, 32768, 3, 7, 100, 1000, 12345, 65535};
 
 bytes random_datagram(std::mt19937& rng, int type, std::uint16_t divisor) {
@@ -66,6 +66,28 @@ TEST_P(decode_paths, give_the_generic_bits) {
                           vorex_data::decode_outcome::accepted);
                 expect_same_bits(want, got);
             }
+}
+
+// Every divisor the header can carry, on one body of samples under random
+// scales and under scales that put the numerators on and beside multiples
+// of the divisor, where a quotient that is not correctly rounded shows.
+TEST_P(decode_paths, every_divisor_gives_the_bits_of_the_division) {
+    if (!vorex_data::decode_path_supported(GetParam())) GTEST_SKIP() << "not supported by this processor or build";
+    std::mt19937 rng(65535);
+    bytes d = random_datagram(rng, 17, 1);
+    vorex_profile want, got;
+    for (std::uint32_t divisor = 1; divisor <= 0xFFFF; ++divisor) {
+        const auto near = static_cast<std::uint16_t>(divisor + divisor % 5 - 2);
+        const bool beside = divisor % 2 == 0;
+        vorex_wire::store_u16_le(&d[28], beside ? static_cast<std::uint16_t>(divisor) : static_cast<std::uint16_t>(rng()));
+        vorex_wire::store_u16_le(&d[30], beside ? near : static_cast<std::uint16_t>(rng()));
+        vorex_wire::store_u16_le(&d[32], static_cast<std::uint16_t>(divisor));
+        vorex_data::decode_profile(d.data(), d.size(), want, decode_path::generic);
+        vorex_data::decode_profile(d.data(), d.size(), got, GetParam());
+        ASSERT_EQ(want.points.size(), got.points.size());
+        ASSERT_EQ(std::memcmp(want.points.data(), got.points.data(), want.points.size() * sizeof(vorex_point_t)), 0)
+            << "divisor " << divisor;
+    }
 }
 
 // The datagrams of the build comparison: drawn from the generator's raw

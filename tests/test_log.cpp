@@ -133,6 +133,40 @@ TEST_F(log_test, record_count_without_a_fitting_answer_is_zero_and_the_counter_s
     }
 }
 
+// The overload tells an empty log from no answer; the count is written
+// only when the sensor's reply came.
+TEST_F(log_test, record_count_overload_reports_failure_apart_from_an_empty_log) {
+    struct {
+        const char* name;
+        bool answer;
+        bytes payload;
+        bool result;
+        unsigned int count;
+    } cases[] = {{"five records", true, {0x05, 0x00, 0x00, 0x00}, true, 5},
+                 {"empty log", true, {0x00, 0x00, 0x00, 0x00}, true, 0},
+                 {"no answer", false, {}, false, 77},
+                 {"short reply", true, {0x05, 0x00, 0x00}, false, 77}};
+    for (const auto& c : cases) {
+        const bool answer = c.answer;
+        const bytes payload = c.payload;
+        script([answer, payload](const bytes& req, std::size_t) -> std::vector<bytes> {
+            if (!answer || !is_request(req) || !is_command(req, 0x5E, 0x18)) return {};
+            return {reply_for(req, 0x1C, payload)};
+        });
+        const std::uint16_t start = counter();
+        unsigned int count = 77;
+        EXPECT_EQ(session->read_log_record_count(count), c.result) << c.name;
+        EXPECT_EQ(count, c.count) << c.name;
+        EXPECT_STREQ(session->error_msg(), "No error") << c.name;
+        EXPECT_EQ(counter(), static_cast<std::uint16_t>(start + 1)) << c.name;
+    }
+    vorex_device_info_t info = session->info();
+    vorex idle(&info, 9);
+    unsigned int count = 77;
+    EXPECT_FALSE(idle.read_log_record_count(count)) << "not connected";
+    EXPECT_EQ(count, 77u);
+}
+
 TEST_F(log_test, a_silent_sensor_fails_a_read_after_one_receive_without_resend) {
     const std::uint16_t start = counter();
     auto records = untouched(1);

@@ -4,11 +4,14 @@
 Both take a type 19 profile (1296 points) that already waits in the socket:
 batches of 10 are sent untimed on loopback and then taken timed. Python's
 figure includes making the Profile and copying its points into the array;
-C++'s fills a reused vorex_profile. Beside them, a bare receive of the same
+C++'s fills a reused vorex_profile. get_results takes each batch in one
+call into one array of points. Beside them, a bare receive of the same
 datagram in each language. The figures are the calling thread's CPU time
 per call, which a busy machine's scheduling disturbs far less than wall
 time. Loopback only.
-Usage: PYTHONPATH=build/vorex/python /usr/bin/python3 python/bench/get_result.py [BUILD] [ROUNDS]"""
+Usage: PYTHONPATH=build/vorex/python /usr/bin/python3 python/bench/get_result.py [BUILD] [ROUNDS] [--json FILE]
+With --json, also writes the two Python rows for bench/report.py."""
+import json
 import pathlib
 import socket
 import struct
@@ -18,19 +21,22 @@ import time
 
 import vorex
 
-BUILD = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "build/vorex")
-ROUNDS = int(sys.argv[2]) if len(sys.argv) > 2 else 2000
+JSON = sys.argv[sys.argv.index("--json") + 1] if "--json" in sys.argv else None
+ARGS = [a for i, a in enumerate(sys.argv[1:], 1) if a != "--json" and sys.argv[i - 1] != "--json"]
+BUILD = pathlib.Path(ARGS[0] if ARGS else "build/vorex")
+ROUNDS = int(ARGS[1]) if len(ARGS) > 1 else 2000
 BATCH = 10
 
 
-def per_call(port, datagram, take):
+def per_call(port, datagram, take, calls=BATCH):
+    """CPU time per profile: BATCH datagrams sent, then `take` called `calls` times."""
     sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     spent = 0
     for _ in range(ROUNDS):
         for _ in range(BATCH):
             sender.sendto(datagram, ("127.0.0.1", port))
         t0 = time.thread_time_ns()
-        for _ in range(BATCH):
+        for _ in range(calls):
             if not take():
                 sys.exit("a datagram was lost; rerun on a quieter machine")
         spent += time.thread_time_ns() - t0
@@ -57,6 +63,7 @@ struct.pack_into("<HH", record, 156, data_port, 0)
 struct.pack_into("<H", record, 160, 9)
 with vorex.library(), vorex.Sensor(bytes(record)) as sensor:
     python = per_call(data_port, datagram, lambda: sensor.get_result() is not None)
+    batched = per_call(data_port, datagram, lambda: len(sensor.get_results(BATCH)) == BATCH, calls=1)
 
 cpp = subprocess.run([BUILD / "python" / "vorex-bench-get-result", str(ROUNDS)], stdout=subprocess.PIPE, text=True,
                      check=True).stdout
@@ -65,3 +72,10 @@ cpp_ns = float(cpp.split("C++ get_result")[1].split()[0])
 print(f"Python recv_into   {floor:8.0f} ns/call")
 print(f"Python get_result  {python:8.0f} ns/call ({python / cpp_ns:.2f}x C++ get_result, "
       f"+{python - cpp_ns:.0f} ns per profile)")
+print(f"Python get_results {batched:8.0f} ns/profile ({batched / cpp_ns:.2f}x C++ get_result, "
+      f"batches of {BATCH}, GIL released for each)")
+if JSON:
+    rows = [{"name": "python_get_result", "value": python, "floor": cpp_ns},
+            {"name": "python_get_results", "value": batched, "floor": cpp_ns}]
+    with open(JSON, "w") as f:
+        json.dump({"benchmarks": rows}, f)

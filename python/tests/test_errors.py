@@ -26,11 +26,36 @@ def test_malformed_profile_raises_and_short_one_is_none(scripted):
     assert scripted.session.get_result() is None
 
 
-def test_silence_raises_timed_out_where_the_library_says_no_error(scripted):
-    with pytest.raises(vorex.Error, match="^timed out$") as raised:
-        scripted.session.read_group("laser")
+@pytest.mark.parametrize("operation, call, message", [
+    ("read_laser_params", lambda s: s.read_group("laser"), "no reply from the sensor within 3000 ms"),
+    ("read_params", lambda s: s.read_params(), "no reply from the sensor within 100 ms"),
+    ("read_log_record_count", lambda s: s.read_log_record_count(), "no reply from the sensor within 100 ms"),
+    # No datagram at all is an image that did not arrive, not a black one.
+    ("get_image", lambda s: s.get_image(), "no complete image from the sensor"),
+])
+def test_silence_says_what_the_library_leaves_as_no_error(scripted, operation, call, message):
+    with pytest.raises(vorex.Error) as raised:
+        call(scripted.session)
+    assert str(raised.value) == message
     assert scripted.session.error_msg() == "No error"
-    assert raised.value.operation == "read_laser_params"
+    assert raised.value.operation == operation
+
+
+def test_unusable_firmware_files_are_refused_before_anything_is_sent(scripted, tmp_path):
+    (tmp_path / "empty.bin").write_bytes(b"")
+    for path, message in ((tmp_path, f"{tmp_path} is a directory, not a firmware file"),
+                          (tmp_path / "empty.bin", f"{tmp_path / 'empty.bin'} is empty: there is no firmware to upload")):
+        with pytest.raises(vorex.Error) as raised:
+            scripted.session.write_firmware_image(path)
+        assert (str(raised.value), raised.value.operation) == (message, "write_firmware_image")
+    assert scripted.receive(0.2) is None
+
+
+def test_search_before_init_raises():
+    with pytest.raises(vorex.Error, match=r"^the library is not running: call vorex.init\(\) first or use "
+                                          r"vorex.library\(\)$") as raised:
+        vorex.search()
+    assert raised.value.operation == "search"
 
 
 def test_calls_outside_init_and_before_connect_raise(scripted):

@@ -16,3 +16,9 @@ def test_log_reads_the_sensors_records(sensor):
     for count in (0, 241):
         with pytest.raises(ValueError):
             sensor.read_log(0, count)
+
+
+def test_a_read_past_the_end_of_the_log_says_so(sensor):
+    n = sensor.read_log_record_count()
+    with pytest.raises(vorex.Error, match=f"^index {n + 5} is past the end of the log \\({n} records\\)$"):
+        sensor.read_log(n + 5, 1)

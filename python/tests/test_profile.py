@@ -59,3 +59,29 @@ def test_profiles_iterates_by_count_then_by_duration(scripted):
     rest = list(scripted.session.profiles(duration=0.5))
     assert [p.header for p in first + rest] == [d[:64] for d in datagrams]
     assert scripted.session.get_result() is None
+
+
+def test_get_results_takes_a_batch_in_arrays_passing_over_malformed_datagrams(scripted):
+    datagrams = [crafted_pairs(), crafted_single(), oracle("profile", 19, 3), oracle("profile", 16, 4)]
+    scripted.send_profile(datagrams[0])
+    scripted.send_profile(datagrams[1])
+    scripted.send_profile(bytes([16]) + bytes(100))  # type 16 cut short: malformed
+    for d in datagrams[2:]:
+        scripted.send_profile(d)
+    batch = scripted.session.get_results(4)
+    assert len(batch) == 4 and batch.malformed == 1
+    assert batch.headers.shape == (4, 64) and batch.offsets.shape == (5,)
+    assert batch.points.dtype == np.float64 and batch.points.flags.c_contiguous
+    for i, d in enumerate(datagrams):
+        assert batch.headers[i].tobytes() == d[:64]
+        np.testing.assert_array_equal(batch.points[batch.offsets[i]:batch.offsets[i + 1]], oracle_decode(d)[0])
+    assert batch.offsets[-1] == len(batch.points)
+
+
+def test_get_results_ends_with_fewer_once_the_stream_falls_quiet_past_its_timeout(scripted):
+    scripted.send_profile(crafted_single())
+    batch = scripted.session.get_results(3, timeout=0)
+    assert len(batch) == 1 and batch.points.shape == (len(oracle_decode(crafted_single())[0]), 2)
+    assert len(scripted.session.get_results(0)) == 0
+    with pytest.raises(ValueError):
+        scripted.session.get_results(-1)

@@ -14,11 +14,11 @@ import contextlib
 import time
 
 from ._vorex import (GROUPS, IMAGE_SHAPE, LOG_RECORD_SIZE, MAX_LOG_RECORDS, PARAMS_SIZE, DeviceInfo, Error,
-                     Profile, Sensor, cleanup, init, version)
+                     Profile, ProfileBatch, Sensor, cleanup, init, version)
 from ._vorex import search as _search_once
 
 __all__ = ["GROUPS", "IMAGE_SHAPE", "LOG_RECORD_SIZE", "MAX_LOG_RECORDS", "PARAMS_SIZE", "DeviceInfo", "Error",
-           "Profile", "Sensor", "cleanup", "init", "library", "search", "version"]
+           "Profile", "ProfileBatch", "Sensor", "cleanup", "init", "library", "search", "version"]
 
 
 @contextlib.contextmanager

@@ -18,7 +18,8 @@ MAX_LOG_RECORDS: int
 
 class Error(RuntimeError):
     """A library operation failed. str(error) is the library's message, or
-    'timed out' where the library leaves 'No error'."""
+    what the failure means where the library leaves 'No error' ("no reply
+    from the sensor within 3000 ms", "no complete image from the sensor")."""
     operation: str
 
 def version() -> int:
@@ -28,7 +29,8 @@ def init() -> bool:
 def cleanup() -> None:
     """Frees what init() set up. Raises Error while another thread is inside a call of this module."""
 def search() -> List[Sensor]:
-    """Discovers the sensors reachable from the host's IPv4 addresses (broadcast), one round."""
+    """Discovers the sensors reachable from the host's IPv4 addresses (broadcast), one round.
+    Raises Error before init() (or outside vorex.library())."""
 
 class DeviceInfo:
     """The 524-byte device record of a sensor."""
@@ -73,6 +75,18 @@ class Profile:
     def scale_divisor(self) -> int: ...
     def __len__(self) -> int: ...
 
+class ProfileBatch:
+    """Profiles taken by one get_results call; profile i is points[offsets[i]:offsets[i + 1]]."""
+    @property
+    def headers(self) -> npt.NDArray[np.uint8]: ...
+    @property
+    def points(self) -> npt.NDArray[np.float64]: ...
+    @property
+    def offsets(self) -> npt.NDArray[np.int64]: ...
+    @property
+    def malformed(self) -> int: ...
+    def __len__(self) -> int: ...
+
 class Sensor:
     """A session with one sensor."""
     def __init__(self, record: Union[_Bytes, DeviceInfo], first_counter: int = 0) -> None: ...
@@ -97,6 +111,9 @@ class Sensor:
         """The next profile, or None when none came within ~100 ms."""
     def profiles(self, count: Optional[int] = None, duration: Optional[float] = None) -> Iterator[Profile]:
         """count profiles, or for duration seconds, whichever ends first."""
+    def get_results(self, count: int, timeout: float = 1.0) -> ProfileBatch:
+        """Up to `count` profiles in one call, the GIL released throughout."""
+        ...
     def get_image(self) -> npt.NDArray[np.uint8]:
         """(488, 648) uint8."""
     def write_firmware_image(self, path: Union[str, os.PathLike[str]],

@@ -14,22 +14,22 @@ namespace vorex_data {
 #if VOREX_X86_KERNELS
 namespace {
 
-// A divisor that is a power of two divides exactly as its reciprocal
-// multiplies: both are one correctly rounded operation on the same value.
-bool is_power_of_two(double d) {
-    const auto v = static_cast<std::uint32_t>(d);
-    return v != 0 && (v & (v - 1)) == 0;
-}
-
+// How the kernels divide by the record's divisor d. A d of 0 keeps the real
+// division, for the infinities and NaN IEEE gives. Any other takes its
+// reciprocal y once and corrects the quotient q = a*y once: under fused
+// multiply-add the remainder r = q*d - a is exact, and q - r*y is the
+// correctly rounded a/d for every numerator the decode forms (|a| < 2^33)
+// and every 16-bit divisor (Markstein's correction): the division's bits,
+// from two fused operations instead of the divider. Taken in this order,
+// the correction of a zero quotient is a zero of the same sign, as -0 / d
+// gives -0.
 struct scaling {
-    bool multiply;
-    double factor;  // 1/divisor when multiply, else the divisor
+    bool divide;
+    double divisor;
+    double reciprocal;
 };
 
-scaling scaling_of(double divisor) {
-    if (is_power_of_two(divisor)) return {true, 1.0 / divisor};
-    return {false, divisor};
-}
+scaling scaling_of(double divisor) { return {divisor == 0, divisor, divisor == 0 ? 0 : 1.0 / divisor}; }
 
 // Counting reads 16-bit lanes: every lane for single values, the odd (Z)
 // lanes for pairs.
@@ -85,12 +85,15 @@ __attribute__((target("avx2"))) inline void store_points_avx2(__m256d x, __m256d
     }
 }
 
-__attribute__((target("avx2"))) inline __m256d scale_avx2(__m256d product, const scaling& s) {
-    const __m256d f = _mm256_set1_pd(s.factor);
-    return s.multiply ? _mm256_mul_pd(product, f) : _mm256_div_pd(product, f);
+__attribute__((target("avx2,fma"))) inline __m256d scale_avx2(__m256d product, const scaling& s) {
+    const __m256d d = _mm256_set1_pd(s.divisor);
+    if (s.divide) return _mm256_div_pd(product, d);
+    const __m256d y = _mm256_set1_pd(s.reciprocal);
+    const __m256d q = _mm256_mul_pd(product, y);
+    return _mm256_fnmadd_pd(_mm256_fmsub_pd(q, d, product), y, q);
 }
 
-__attribute__((target("avx2"))) void pairs_avx2(const decode_job& job, vorex_point_t* out) {
+__attribute__((target("avx2,fma"))) void pairs_avx2(const decode_job& job, vorex_point_t* out) {
     const std::size_t total = count_avx2(job, true);
     const scaling s = scaling_of(job.divisor);
     const __m256d xs = _mm256_set1_pd(job.x_scale), zs = _mm256_set1_pd(job.z_scale);
@@ -108,7 +111,7 @@ __attribute__((target("avx2"))) void pairs_avx2(const decode_job& job, vorex_poi
     }
 }
 
-__attribute__((target("avx2"))) void singles_avx2(const decode_job& job, vorex_point_t* out) {
+__attribute__((target("avx2,fma"))) void singles_avx2(const decode_job& job, vorex_point_t* out) {
     const std::size_t total = count_avx2(job, false);
     const scaling s = scaling_of(job.divisor);
     __m256d index = _mm256_set_pd(3, 2, 1, 0);
@@ -155,8 +158,11 @@ __attribute__((target("avx512f,avx512vl"))) inline __m512d widen(__m256i v) {
 }
 
 __attribute__((target("avx512f,avx512vl"))) inline __m512d scale_avx512(__m512d product, const scaling& s) {
-    const __m512d f = _mm512_set1_pd(s.factor);
-    return s.multiply ? _mm512_mul_pd(product, f) : _mm512_div_pd(product, f);
+    const __m512d d = _mm512_set1_pd(s.divisor);
+    if (s.divide) return _mm512_div_pd(product, d);
+    const __m512d y = _mm512_set1_pd(s.reciprocal);
+    const __m512d q = _mm512_mul_pd(product, y);
+    return _mm512_fnmadd_pd(_mm512_fmsub_pd(q, d, product), y, q);
 }
 
 __attribute__((target("avx512f,avx512vl"))) void pairs_avx512(const decode_job& job, vorex_point_t* out) {
@@ -193,7 +199,7 @@ __attribute__((target("avx512f,avx512vl"))) void singles_avx512(const decode_job
 bool decode_path_supported(decode_path path) {
     switch (path) {
     case decode_path::generic: return true;
-    case decode_path::avx2: return __builtin_cpu_supports("avx2");
+    case decode_path::avx2: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     case decode_path::avx512: return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
     }
     return false;

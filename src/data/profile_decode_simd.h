@@ -1,8 +1,8 @@
 // Vector kernels of the profile decoder, chosen at run time by what the
 // processor supports. Each gives bit for bit what the generic loop gives:
-// every product is formed in double and then divided (or, for a divisor
-// that is a power of two, multiplied by its exact reciprocal, which rounds
-// identically), one lane per point. Built for 64-bit x86.
+// every product is formed in double and then divided, or multiplied by the
+// divisor's reciprocal and corrected once by fused multiply-add, which
+// rounds identically; one lane per point. Built for x86 of both widths.
 #ifndef VOREX_DATA_PROFILE_DECODE_SIMD_H
 #define VOREX_DATA_PROFILE_DECODE_SIMD_H
 

@@ -19,26 +19,28 @@ constexpr std::uint32_t checksum_factor = 44111;  // 0xAC4F
 // split of the data gives the value of one pass over all of it.
 class image_checksum_state {
 public:
+    // The words are summed plainly and multiplied once, in value(): mod
+    // 2^16, the sum of the products is the product of the sum.
     void update(const std::uint8_t* data, std::size_t length) {
         if (length == 0) return;
-        std::uint32_t sum = sum_;  // wraps mod 2^32, which keeps the low 16 bits exact
+        std::uint32_t sum = words_;  // wraps mod 2^32, which keeps the low 16 bits exact
         if (has_pending_) {
-            sum += word(pending_, data[0]) * checksum_factor;
+            sum += word(pending_, data[0]);
             ++data;
             --length;
             has_pending_ = false;
         }
         const std::size_t words = length / 2;
-        for (std::size_t k = 0; k < words; ++k) sum += word(data[2 * k], data[2 * k + 1]) * checksum_factor;
+        for (std::size_t k = 0; k < words; ++k) sum += word(data[2 * k], data[2 * k + 1]);
         if (length % 2 != 0) {
             pending_ = data[length - 1];
             has_pending_ = true;
         }
-        sum_ = static_cast<std::uint16_t>(sum);
+        words_ = static_cast<std::uint16_t>(sum);
     }
 
     std::uint16_t value() const {
-        const auto s = static_cast<std::uint16_t>(sum_ + (has_pending_ ? pending_ : 0));
+        const auto s = static_cast<std::uint16_t>(words_ * checksum_factor + (has_pending_ ? pending_ : 0));
         return static_cast<std::uint16_t>(s ^ (s >> 8));
     }
 
@@ -47,7 +49,7 @@ private:
         return static_cast<std::uint32_t>(low) | static_cast<std::uint32_t>(high) << 8;
     }
 
-    std::uint16_t sum_ = 0;
+    std::uint16_t words_ = 0;  // the sum of the words so far, mod 2^16
     std::uint8_t pending_ = 0;  // first byte of a word whose second byte is still to come
     bool has_pending_ = false;
 };

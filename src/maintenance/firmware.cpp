@@ -47,6 +47,7 @@ constexpr std::size_t chunk_data_max = 1276;
 constexpr int checksum_size = 2;
 constexpr int completion_payload = 4;
 constexpr int completion_wait_ms = 100000;
+constexpr std::size_t file_buffer_size = 64 * 1024;
 // Offsets are 32-bit: the last byte of the file must sit at offset 2^32 - 1
 // or below.
 constexpr std::uint64_t max_image_size = 0xFFFFFFFFu;
@@ -114,6 +115,8 @@ bool upload_firmware(vorex& session, const char* path, const vorex::progress_cal
         vorex_core::set_error(error_code::open_file);
         return false;
     }
+    // Fifty chunks a read from the file rather than three.
+    std::setvbuf(file.get(), nullptr, _IOFBF, file_buffer_size);
     const std::int64_t size = vorex_net::file_size(file.get());
     if (size >= 0 && static_cast<std::uint64_t>(size) > max_image_size) return false;
 

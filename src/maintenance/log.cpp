@@ -46,8 +46,14 @@ bool vorex::read_log(unsigned int index, vorex_log_record_t* records, int count)
     return true;
 }
 
-unsigned int vorex::read_log_record_count() {
+bool vorex::read_log_record_count(unsigned int& count) {
     service_operation op(*this);
-    if (!op.ready() || !vorex_core::exchange(op.link(), log_record_count, nullptr, 0)) return 0;
-    return vorex_wire::load_u32_le(vorex_core::receive_buffer() + header_size);
+    if (!op.ready() || !vorex_core::exchange(op.link(), log_record_count, nullptr, 0)) return false;
+    count = vorex_wire::load_u32_le(vorex_core::receive_buffer() + header_size);
+    return true;
+}
+
+unsigned int vorex::read_log_record_count() {
+    unsigned int count = 0;
+    return read_log_record_count(count) ? count : 0;
 }

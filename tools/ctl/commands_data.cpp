@@ -5,6 +5,7 @@
 
 #include "commands.h"
 #include "format.h"
+#include "option_checks.h"
 #include "picture.h"
 #include "plot.h"
 #include "progress.h"
@@ -176,11 +177,11 @@ void add_data_commands(CLI::App& app, command_registry& registry) {
     auto stream = std::make_shared<stream_options>();
     CLI::App* s = app.add_subcommand("stream", "Receive profiles and write their points as CSV or JSON lines");
     add_selector_options(*s, stream->sensor);
-    s->add_option("--count", stream->count, "Stop after this many profiles (0: no limit)");
+    s->add_option("--count", stream->count, "Stop after this many profiles (0: no limit)")->check(non_negative_count());
     s->add_option("--duration", stream->duration, "Stop after this many seconds (0: no limit)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(non_negative_number());
     s->add_option("--idle", stream->idle, "Fail when no datagram arrives for this many seconds")
-        ->check(CLI::PositiveNumber)
+        ->check(positive_number())
         ->capture_default_str();
     s->add_option("--out", stream->out, "Write to this file instead of standard output");
     s->add_option("--format", stream->format, "csv: profile,x,z per point; json: one object per profile")
@@ -192,7 +193,7 @@ void add_data_commands(CLI::App& app, command_registry& registry) {
     CLI::App* p = app.add_subcommand("plot", "Capture one profile and draw it (X across, Z growing downward away from the sensor, in mm)");
     add_selector_options(*p, plot->sensor);
     p->add_option("--out", plot->out, "The picture: NAME.svg or NAME.png")->required();
-    p->add_option("--wait", plot->wait, "Seconds to wait for a profile")->check(CLI::PositiveNumber)->capture_default_str();
+    p->add_option("--wait", plot->wait, "Seconds to wait for a profile")->check(positive_number())->capture_default_str();
     registry.add(p, [plot] { run_plot(*plot); });
 
     auto image = std::make_shared<image_options>();

@@ -11,6 +11,7 @@
 
 #include "commands.h"
 #include "doctor_checks.h"
+#include "option_checks.h"
 #include "udp_table.h"
 
 namespace vorexctl {
@@ -65,15 +66,12 @@ bool on_path(const std::string& program) {
 }
 
 check_result check_port_holders(std::uint16_t port) {
-    const auto own = own_socket_inodes();
-    for (const udp_socket_row& r : read_udp_table()) {
-        if (r.local_port != port || own.count(r.inode)) continue;
-        const std::string owner = socket_owner(r.inode);
+    const std::string holder = port_holder(port);
+    if (!holder.empty())
         return {false, "data port",
-                "UDP port " + std::to_string(port) + " is already held by " + (owner.empty() ? "another socket" : "process " + owner) +
+                "UDP port " + std::to_string(port) + " is already held by " + holder +
                     "; the profiles reach only one of the two",
                 "stop that program, or give the sensor another data port"};
-    }
     return {true, "data port", "UDP port " + std::to_string(port) + " is free", ""};
 }
 
@@ -134,7 +132,7 @@ void add_doctor_command(CLI::App& app, command_registry& registry) {
     CLI::App* d = app.add_subcommand("doctor", "Check what would make this host lose or miss the sensor's data");
     add_selector_options(*d, doctor->sensor);
     d->add_option("--rate", doctor->rate, "Profiles per second the sensor is expected to send")
-        ->check(CLI::PositiveNumber)
+        ->check(positive_number())
         ->capture_default_str();
     registry.add(d, [doctor] { run_doctor(*doctor); });
 }

@@ -4,7 +4,9 @@
 #include <filesystem>
 
 #include "commands.h"
+#include "failure_text.h"
 #include "format.h"
+#include "option_checks.h"
 #include "progress.h"
 
 namespace vorexctl {
@@ -19,7 +21,9 @@ constexpr unsigned log_run = 240;
 void commit_firmware(vorex& sensor) {
     std::fprintf(stderr, "committing the firmware (the sensor may take up to 100 s)...\n");
     if (!sensor.flush_firmware_image()) operation_failed(sensor, "flush_firmware_image");
-    std::printf("firmware committed\n");
+    // The sensor's report is all the library sees; whether it really took
+    // the image, its log tells.
+    std::printf("the sensor reported completion; see `vorexctl log`\n");
 }
 
 // The upload's progress bar, redrawn on a terminal at most ten times a
@@ -45,6 +49,8 @@ struct upload_options {
 };
 
 void run_upload(const upload_options& o) {
+    const std::string unusable = unusable_firmware_file(o.file);
+    if (!unusable.empty()) usage_error(unusable);
     library_scope library;
     const auto sensor = open_sensor(o.sensor.resolve());
     const auto start = clock::now();
@@ -78,7 +84,8 @@ struct log_options {
 void run_log(const log_options& o) {
     library_scope library;
     const auto sensor = open_sensor(o.sensor.resolve());
-    const unsigned total = sensor->read_log_record_count();
+    unsigned total = 0;
+    if (!sensor->read_log_record_count(total)) operation_failed(*sensor, "read_log_record_count");
     std::printf("records: %u\n", total);
     const unsigned available = total > o.from ? total - o.from : 0;
     const unsigned end = o.from + (o.count_given->count() > 0 ? std::min(o.count, available) : available);
@@ -115,8 +122,11 @@ void add_maintenance_commands(CLI::App& app, command_registry& registry) {
     auto log = std::make_shared<log_options>();
     CLI::App* l = app.add_subcommand("log", "Print the number of log records and the records as hex lines");
     add_selector_options(*l, log->sensor);
-    l->add_option("--from", log->from, "Index of the first record to print")->capture_default_str();
-    log->count_given = l->add_option("--count", log->count, "Number of records to print (default: all from --from)");
+    l->add_option("--from", log->from, "Index of the first record to print")
+        ->check(non_negative_count())
+        ->capture_default_str();
+    log->count_given = l->add_option("--count", log->count, "Number of records to print (default: all from --from)")
+                           ->check(non_negative_count());
     registry.add(l, [log] { run_log(*log); });
 }
 

@@ -1,4 +1,4 @@
-// params get|set|flush|reset and reboot.
+// params get|set|flush and reboot.
 #include "commands.h"
 #include "group_members.h"
 #include "hexdump.h"
@@ -115,8 +115,6 @@ void add_params_commands(CLI::App& app, command_registry& registry) {
 
     add_simple(*params, registry, "flush", "Make the sensor keep its parameters across restarts", &vorex::flush_params,
                "flush_params", "flushed");
-    add_simple(*params, registry, "reset", "Reset the parameters to the sensor's defaults", &vorex::reset_params,
-               "reset_params", "reset");
     add_simple(app, registry, "reboot", "Restart the sensor", &vorex::reboot, "reboot", "rebooting");
 }
 

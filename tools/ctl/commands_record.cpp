@@ -19,6 +19,7 @@
 #include "commands.h"
 #include "files.h"
 #include "format.h"
+#include "option_checks.h"
 
 namespace vorexctl {
 
@@ -31,10 +32,34 @@ constexpr std::size_t header_size = 14;  // of every service datagram, discovery
 constexpr int reply_wait_ms = 2000;      // for the search's reply to come through the capture
 constexpr int snapshot_length = 65535;
 constexpr int capture_buffer_bytes = 16 << 20;  // room for a burst at thousands of profiles a second
-constexpr int capture_timeout_ms = 100;         // how soon Ctrl-C and --duration are noticed
+constexpr int capture_timeout_ms = 100;         // how soon --duration is noticed when nothing arrives
 
 volatile std::sig_atomic_t interrupted = 0;
 void on_interrupt(int) { interrupted = 1; }
+
+// Ctrl-C and SIGTERM end a recording, which is then flushed, also while
+// nothing arrives: without SA_RESTART the wait for packets returns at the
+// signal. The previous handling comes back afterwards.
+class stop_signals {
+public:
+    stop_signals() {
+        struct sigaction a {};
+        a.sa_handler = on_interrupt;
+        sigemptyset(&a.sa_mask);
+        interrupted = 0;
+        sigaction(SIGINT, &a, &previous_[0]);
+        sigaction(SIGTERM, &a, &previous_[1]);
+    }
+    ~stop_signals() {
+        sigaction(SIGINT, &previous_[0], nullptr);
+        sigaction(SIGTERM, &previous_[1], nullptr);
+    }
+    stop_signals(const stop_signals&) = delete;
+    stop_signals& operator=(const stop_signals&) = delete;
+
+private:
+    struct sigaction previous_[2];
+};
 
 struct capture_closer {
     void operator()(pcap_t* p) const { pcap_close(p); }
@@ -86,6 +111,9 @@ capture_handle open_capture(const std::string& device) {
     if (status == PCAP_ERROR_PERM_DENIED || status == PCAP_ERROR_PROMISC_PERM_DENIED)
         fail("capturing on " + device + " needs the privilege to capture (root, or CAP_NET_RAW and CAP_NET_ADMIN)");
     if (status < 0) fail("cannot capture on " + device + ": " + pcap_geterr(p.get()));
+    // Packets are waited for with poll, which a signal interrupts.
+    if (pcap_setnonblock(p.get(), 1, error) != 0 || pcap_get_selectable_fd(p.get()) < 0)
+        fail("cannot capture on " + device + " without blocking: " + error);
     return p;
 }
 
@@ -210,18 +238,25 @@ struct recorder {
     }
 };
 
-// Takes what the capture holds until the sensor's discovery reply is among
-// it, for up to reply_wait_ms: a capture that sees nothing must not block.
-void take_discovery_reply(pcap_t* p, recorder& r) {
-    char error[PCAP_ERRBUF_SIZE] = {};
-    if (pcap_setnonblock(p, 1, error) != 0) fail(std::string("cannot read the capture: ") + error);
-    const auto until = clock::now() + std::chrono::milliseconds(reply_wait_ms);
+// Writes the packets waiting in the capture, at most `most` (-1: all).
+void write_waiting(pcap_t* p, recorder& r, int most, const std::string& device) {
+    if (pcap_dispatch(p, most, &recorder::on_packet, reinterpret_cast<u_char*>(&r)) < 0)
+        fail("capture on " + device + " failed: " + pcap_geterr(p));
+}
+
+// Waits up to capture_timeout_ms, or until a signal, for packets and
+// writes at most `most` of those that came.
+void capture_some(pcap_t* p, recorder& r, int most, const std::string& device) {
     pollfd ready{pcap_get_selectable_fd(p), POLLIN, 0};
-    while (!r.reply_seen && clock::now() < until) {
-        if (::poll(&ready, 1, capture_timeout_ms) > 0)
-            pcap_dispatch(p, -1, &recorder::on_packet, reinterpret_cast<u_char*>(&r));
-    }
-    if (pcap_setnonblock(p, 0, error) != 0) fail(std::string("cannot read the capture: ") + error);
+    if (poll(&ready, 1, capture_timeout_ms) > 0) write_waiting(p, r, most, device);
+}
+
+// Takes what the capture holds until the sensor's discovery reply is among
+// it, for up to reply_wait_ms or a stop: a capture that sees nothing must
+// not block.
+void take_discovery_reply(pcap_t* p, recorder& r, const std::string& device) {
+    const auto until = clock::now() + std::chrono::milliseconds(reply_wait_ms);
+    while (!r.reply_seen && !interrupted && clock::now() < until) capture_some(p, r, -1, device);
 }
 
 void run_record(const record_options& o) {
@@ -242,33 +277,33 @@ void run_record(const record_options& o) {
         fail("cannot write " + o.out + ": " + pcap_geterr(capture.get()));
     }
     recorder r{dump.get(), pcap_datalink(capture.get()), info.data_port, info.serial, 0, 0, {}, 0, false};
+    stop_signals signals;
 
     // A second search while capturing puts the sensor's discovery reply,
     // and with it the device record, at the head of the recording, and
     // tells where the sensor really is.
     vorex::search();
-    take_discovery_reply(capture.get(), r);
-    if (!r.reply_seen)
+    take_discovery_reply(capture.get(), r, device);
+    // A stop before the reply came ends the recording with what it holds.
+    if (!r.reply_seen && !interrupted)
         fail("the discovery reply of sensor " + std::to_string(info.serial) + " did not come in on " + device +
              "; name the interface it comes in on with --interface");
-    if (o.interface_name.empty() && is_own_address(r.reply_source))
-        fail("sensor " + std::to_string(info.serial) + " answers from " + dotted(r.reply_source) +
-             ", this host's own or no address; name the interface with --interface to record it all the same");
-    apply_filter(capture.get(), filter_for(info, r.reply_source, o.service));
+    if (r.reply_seen) {
+        if (o.interface_name.empty() && is_own_address(r.reply_source))
+            fail("sensor " + std::to_string(info.serial) + " answers from " + dotted(r.reply_source) +
+                 ", this host's own or no address; name the interface with --interface to record it all the same");
+        apply_filter(capture.get(), filter_for(info, r.reply_source, o.service));
+    }
 
     std::fprintf(stderr, "recording sensor %u on %s into %s (Ctrl-C stops)\n", static_cast<unsigned>(info.serial),
                  device.c_str(), o.out.c_str());
-    const auto previous = std::signal(SIGINT, on_interrupt);
-    interrupted = 0;
     const auto start = clock::now();
     auto elapsed = [&] { return std::chrono::duration<double>(clock::now() - start).count(); };
-    while (!interrupted && (o.count == 0 || r.profiles < o.count) && (o.duration <= 0 || elapsed() < o.duration)) {
-        if (pcap_dispatch(capture.get(), o.count ? 1 : -1, &recorder::on_packet, reinterpret_cast<u_char*>(&r)) < 0) {
-            std::signal(SIGINT, previous);
-            fail("capture on " + device + " failed: " + pcap_geterr(capture.get()));
-        }
-    }
-    std::signal(SIGINT, previous);
+    const bool counting = o.count > 0;
+    while (!interrupted && (!counting || r.profiles < o.count) && (o.duration <= 0 || elapsed() < o.duration))
+        capture_some(capture.get(), r, counting ? 1 : -1, device);
+    // What the kernel captured before the stop goes into the file too.
+    if (!counting || r.profiles < o.count) write_waiting(capture.get(), r, -1, device);
     pcap_stat stats{};
     const bool have_stats = pcap_stats(capture.get(), &stats) == 0;
     if (pcap_dump_flush(dump.get()) != 0) fail("cannot write " + o.out);
@@ -287,8 +322,10 @@ void add_record_command(CLI::App& app, command_registry& registry) {
     CLI::App* r = app.add_subcommand("record", "Record the sensor's traffic into a pcap file (needs capture privilege)");
     add_selector_options(*r, record->sensor);
     r->add_option("--out", record->out, "The recording: NAME.pcap")->required();
-    r->add_option("--duration", record->duration, "Stop after this many seconds")->check(CLI::NonNegativeNumber);
-    r->add_option("--count", record->count, "Stop after this many profiles");
+    r->add_option("--duration", record->duration, "Stop after this many seconds (0: until Ctrl-C)")
+        ->check(non_negative_number());
+    r->add_option("--count", record->count, "Stop after this many profiles (0: until Ctrl-C)")
+        ->check(non_negative_count());
     r->add_flag("--service", record->service, "Also record the service channel (parameters, image, firmware, log)");
     r->add_option("--interface", record->interface_name, "Capture on this interface instead of the one that reaches the sensor");
     registry.add(r, [record] { run_record(*record); });

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "commands.h"
+#include "failure_text.h"
 #include "format.h"
 #include "picture.h"
 #include "plot.h"
@@ -151,7 +152,8 @@ private:
         std::vector<std::uint8_t> png;
         grey_image picture(image_width, image_height, 0);
         error_.clear();
-        if (!sensor_.get_image(picture.pixels.data())) error_ = std::string("get_image failed: ") + sensor_.error_msg();
+        if (!sensor_.get_image(picture.pixels.data()))
+            error_ = "get_image failed: " + failure_reason("get_image", sensor_.error_msg());
         else if (!encode_png(picture, &png, &error_)) error_ = "cannot encode the image: " + error_;
         png_.assign(png.begin(), png.end());
     }

@@ -18,7 +18,7 @@ std::string one_line(std::string text) {
 }
 
 // Names the commands the user could have chosen below the deepest command
-// given ("params: choose one of get, set, flush, reset").
+// given ("params: choose one of get, set, flush").
 std::string missing_command(const CLI::App& app) {
     const CLI::App* at = &app;
     for (bool deeper = true; deeper;) {
@@ -36,8 +36,8 @@ std::string missing_command(const CLI::App& app) {
 }
 
 std::string version_text() {
-    char text[64];
-    std::snprintf(text, sizeof text, "vorexctl, library version 0x%08x", vorex::version());
+    char text[96];
+    std::snprintf(text, sizeof text, "vorexctl %s (library version 0x%08x)", VOREX_PACKAGE_VERSION, vorex::version());
     return text;
 }
 
@@ -47,7 +47,8 @@ int main(int argc, char** argv) {
     using namespace vorexctl;
     CLI::App app{"vorexctl: find network laser profile sensors and work with one of them.\n"
                  "Commands other than search take --serial, --ip or --mac to choose a sensor; without\n"
-                 "them they use the only sensor found. Exit status: 0 ok, 1 operation failed, 2 usage."};
+                 "them they use the only sensor found. Exit status: 0 ok, 1 operation failed, 2 a wrong command\n"
+                 "line or an input file that cannot be used."};
     app.set_version_flag("--version", version_text());
     app.require_subcommand(0, 1);
     command_registry registry;

@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "failure_text.h"
 #include "files.h"
 #include "format.h"
+#include "udp_table.h"
 
 namespace vorexctl {
 
@@ -14,7 +16,7 @@ void fail(const std::string& message) { throw command_error(exit_failed, message
 void usage_error(const std::string& message) { throw command_error(exit_usage, message); }
 
 void operation_failed(vorex& sensor, const std::string& operation) {
-    fail(operation + " failed: " + sensor.error_msg());
+    fail(operation + " failed: " + failure_reason(operation, sensor.error_msg()));
 }
 
 selector selector_options::resolve() const {
@@ -63,6 +65,20 @@ library_scope::library_scope() {
 
 library_scope::~library_scope() { vorex::cleanup(); }
 
+namespace {
+
+// A data port that another program holds is the usual reason connect
+// fails (a second vorexctl view or stream); name the port and its holder.
+[[noreturn]] void connect_failed(vorex& sensor) {
+    const std::string text = sensor.error_msg();
+    const std::uint16_t port = sensor.info().data_port;
+    const std::string holder = text == "Failed to bind data socket" ? port_holder(port) : "";
+    if (holder.empty()) operation_failed(sensor, "connect");
+    fail("connect failed: UDP port " + std::to_string(port) + " (the sensor's data port) is held by " + holder);
+}
+
+}  // namespace
+
 std::shared_ptr<vorex> open_sensor(const selector& wanted, bool connect) {
     // A sensor busy for longer than the search's 100 ms window misses one
     // round; asking again costs little next to a command that fails.
@@ -77,7 +93,7 @@ std::shared_ptr<vorex> open_sensor(const selector& wanted, bool connect) {
     }
     if (chosen.index < 0) fail(chosen.error);
     std::shared_ptr<vorex> sensor = found[static_cast<std::size_t>(chosen.index)];
-    if (connect && !sensor->connect()) operation_failed(*sensor, "connect");
+    if (connect && !sensor->connect()) connect_failed(*sensor);
     return sensor;
 }
 
@@ -137,11 +153,13 @@ std::string read_input(const std::string& path) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> owned(standard_input ? nullptr : std::fopen(path.c_str(), "rb"),
                                                           &std::fclose);
     std::FILE* f = standard_input ? stdin : owned.get();
-    if (!f) fail("cannot read " + path + ": " + std::strerror(errno));
+    // An input the command cannot use is the user's to mend, as a usage
+    // error is.
+    if (!f) usage_error("cannot read " + path + ": " + std::strerror(errno));
     std::string contents;
     char block[4096];
     for (std::size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) contents.append(block, n);
-    if (std::ferror(f)) fail("cannot read " + path);
+    if (std::ferror(f)) usage_error("cannot read " + path + ": " + std::strerror(errno));
     return contents;
 }
 

@@ -30,7 +30,8 @@ struct command_error : std::runtime_error {
 
 [[noreturn]] void fail(const std::string& message);
 [[noreturn]] void usage_error(const std::string& message);
-// "<operation> failed: <the library's error text>".
+// "<operation> failed: <the library's error text>", or what the failure
+// means where the library's text is "No error".
 [[noreturn]] void operation_failed(vorex& sensor, const std::string& operation);
 
 // --serial, --ip and --mac of one command.
@@ -114,7 +115,8 @@ private:
     std::FILE* file_;
 };
 
-// The whole contents of the file `path`, or of standard input for "-".
+// The whole contents of the file `path`, or of standard input for "-";
+// a file that cannot be read is a usage error (exit status 2).
 std::string read_input(const std::string& path);
 
 }  // namespace vorexctl

@@ -101,6 +101,16 @@ std::string socket_owner(std::uint64_t inode) {
     return owner;
 }
 
+std::string port_holder(std::uint16_t port) {
+    const std::set<std::uint64_t> own = own_socket_inodes();
+    for (const udp_socket_row& r : read_udp_table()) {
+        if (r.local_port != port || own.count(r.inode)) continue;
+        const std::string owner = socket_owner(r.inode);
+        return owner.empty() ? "another socket" : "process " + owner;
+    }
+    return "";
+}
+
 std::int64_t own_drops_on_port(std::uint16_t port) {
     const std::set<std::uint64_t> own = own_socket_inodes();
     std::int64_t drops = -1;

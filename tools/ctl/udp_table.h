@@ -33,6 +33,11 @@ long own_receive_buffer_on_port(std::uint16_t port);
 // with this inode, or "" when none can be found.
 std::string socket_owner(std::uint64_t inode);
 
+// Who else holds a UDP socket bound to `port`: "process 1234 (name)", or
+// "another socket" when its process cannot be found; "" when no socket of
+// another process holds it.
+std::string port_holder(std::uint16_t port);
+
 // Datagrams dropped so far by this process's own sockets bound to `port`,
 // or -1 when the platform does not tell.
 std::int64_t own_drops_on_port(std::uint16_t port);

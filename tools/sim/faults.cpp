@@ -1,5 +1,6 @@
 #include "sim/faults.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <sstream>
 
@@ -25,6 +26,9 @@ bool fault_config::any() const {
 }
 
 bool parse_faults(const std::string& faults, fault_config* out, std::string* error) {
+    // The faults given as a chance per datagram.
+    static const char* const chances[] = {"drop", "duplicate", "reorder", "truncate", "corrupt", "other-address",
+                                          "silence", "reboot"};
     fault_config c;
     std::stringstream items(faults);
     std::string item;
@@ -35,10 +39,15 @@ bool parse_faults(const std::string& faults, fault_config* out, std::string* err
         const std::string text = eq == std::string::npos ? "" : item.substr(eq + 1);
         char* end = nullptr;
         const double value = std::strtod(text.c_str(), &end);
-        if (text.empty() || *end != '\0' || value < 0) {
+        if (text.empty() || *end != '\0' || !std::isfinite(value) || value < 0) {
             *error = "fault '" + name + "' needs a value of 0 or more";
             return false;
         }
+        for (const char* chance : chances)
+            if (name == chance && value > 1) {
+                *error = "fault '" + name + "' is a chance from 0 to 1, not " + text;
+                return false;
+            }
         const auto ms = std::chrono::milliseconds(static_cast<long long>(value));
         if (name == "seed") c.seed = static_cast<std::uint64_t>(value);
         else if (name == "drop") c.drop = value;

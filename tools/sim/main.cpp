@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/state.h"
+#include "ctl/option_checks.h"
 #include "sim/replay.h"
 #include "sim/sensor_sim.h"
 
@@ -22,6 +23,19 @@ bool parse_address(const std::string& text, std::uint32_t* out) { return vorex_c
 std::string dotted(std::uint32_t a) {
     const auto* b = reinterpret_cast<const std::uint8_t*>(&a);
     return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." + std::to_string(b[3]);
+}
+
+// A command line that cannot run: "vorex-sim: <why>", exit status 2.
+int usage_error(const std::string& message) {
+    std::fprintf(stderr, "vorex-sim: %s\n", message.c_str());
+    return 2;
+}
+
+std::string one_line(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
 }
 
 // The next address in network byte order.
@@ -47,48 +61,84 @@ int main(int argc, char** argv) {
     std::string replay_file;
     double speed = 1.0;
     std::string faults;
-    app.add_option("-n,--sensors", count, "Number of simulated sensors")->check(CLI::Range(1, 16));
+    using vorexctl::number_range;
+    using vorexctl::whole_range;
+    app.set_version_flag("--version", std::string("vorex-sim ") + VOREX_PACKAGE_VERSION);
+    app.add_option("-n,--sensors", count, "Number of simulated sensors")->check(whole_range("1..16", 1, 16));
     CLI::Option* ip_given = app.add_option("--ip", ip, "Address of the first sensor (the others follow it); must be local")->capture_default_str();
     app.add_option("--mask", mask, "Subnet mask the sensors report")->capture_default_str();
-    app.add_option("--serial", serial, "Serial of the first sensor (the others follow it)")->capture_default_str();
-    CLI::Option* service_port_given = app.add_option("--service-port", service_port, "Service port of the first sensor (0: any free port)")->capture_default_str();
-    app.add_option("--data-port", data_port, "Host port profiles go to (each further sensor +1)")->capture_default_str();
-    app.add_option("--image-packet-size", image_packet_size, "Image bytes per datagram (0: 32754)")->capture_default_str();
+    app.add_option("--serial", serial, "Serial of the first sensor (the others follow it)")
+        ->check(whole_range("0..4294967295", 0, 4294967295.0))
+        ->capture_default_str();
+    CLI::Option* service_port_given =
+        app.add_option("--service-port", service_port, "Service port of the first sensor (0: any free port)")
+            ->check(whole_range("0..65535", 0, 65535))
+            ->capture_default_str();
+    app.add_option("--data-port", data_port, "Host port profiles go to (each further sensor +1)")
+        ->check(whole_range("1..65535", 1, 65535))
+        ->capture_default_str();
+    app.add_option("--image-packet-size", image_packet_size, "Image bytes per datagram (0: 32754)")
+        ->check(whole_range("0..65489", 0, 65489))
+        ->capture_default_str();
     app.add_option("--state", state_dir, "Directory where flushed parameters persist across restarts")
         ->check(CLI::ExistingDirectory);
-    app.add_option("--data-type", data_type, "Profile data type 16..19")->check(CLI::Range(16, 19))->capture_default_str();
-    app.add_option("--rate", rate, "Profiles per second per sensor")->check(CLI::Range(0.1, 100000.0))->capture_default_str();
+    app.add_option("--data-type", data_type, "Profile data type 16..19")->check(whole_range("16..19", 16, 19))->capture_default_str();
+    app.add_option("--rate", rate, "Profiles per second per sensor")
+        ->check(number_range("0.1..100000", 0.1, 100000.0))
+        ->capture_default_str();
     app.add_option("--stream-to", stream_to, "Host address for profiles (default: the host that searched or spoke)");
-    app.add_option("--commit-delay", commit_delay_ms, "Milliseconds a firmware commit takes")->capture_default_str();
+    app.add_option("--commit-delay", commit_delay_ms, "Milliseconds a firmware commit takes")
+        ->check(whole_range("0..3600000", 0, 3600000))
+        ->capture_default_str();
     app.add_flag("--no-discovery", no_discovery, "Do not answer discovery on port 50011");
     app.add_flag("--no-stream", no_stream, "Do not stream profiles");
     app.add_option("--replay", replay_file, "Stream the profiles of this pcap recording (one sensor, its recorded record)")
         ->check(CLI::ExistingFile);
-    app.add_flag("--loop", loop, "Replay the recording round and round");
-    app.add_option("--speed", speed, "Replay this many times faster than recorded")->check(CLI::PositiveNumber);
+    CLI::Option* loop_given = app.add_flag("--loop", loop, "With --replay: replay the recording round and round");
+    CLI::Option* speed_given = app.add_option("--speed", speed, "With --replay: replay this many times faster than recorded")
+                                   ->check(vorexctl::positive_number());
     app.add_option("--faults", faults,
                    "Network faults, e.g. drop=0.05,duplicate=0.02,reorder=0.02,delay=20,truncate=0.01,corrupt=0.01,"
                    "other-address=0.05,flood-service=100,flood-data=100,silence=0.01,silence-ms=300,reboot=0.001,"
-                   "reboot-ms=200,seed=7 (chances per datagram, rates per second, times in ms)");
-    CLI11_PARSE(app, argc, argv);
+                   "reboot-ms=200,seed=7 (chances 0..1 per datagram, rates per second, times in ms)");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Help and version end parsing without an error.
+        if (e.get_exit_code() == 0) return app.exit(e);
+        return usage_error(one_line(e.what()));
+    }
+
+    // Everything the command line says is checked before anything starts.
+    if (replay_file.empty() && (loop_given->count() > 0 || speed_given->count() > 0))
+        return usage_error(std::string(loop_given->count() > 0 ? "--loop" : "--speed") + " needs --replay");
+    vorex_sim::device_config c;
+    if (!parse_address(ip, &c.ip_address)) return usage_error("--ip: not a dotted IPv4 address: " + ip);
+    if (!parse_address(mask, &c.subnet_mask)) return usage_error("--mask: not a dotted IPv4 address: " + mask);
+    std::uint32_t fixed_host = 0;
+    if (!stream_to.empty() && !parse_address(stream_to, &fixed_host))
+        return usage_error("--stream-to: not a dotted IPv4 address: " + stream_to);
+    if (data_port + count - 1 > 65535)
+        return usage_error("--data-port: " + std::to_string(count) + " sensors from port " + std::to_string(data_port) +
+                           " run past 65535");
+    if (service_port != 0 && service_port + count - 1 > 65535)
+        return usage_error("--service-port: " + std::to_string(count) + " sensors from port " +
+                           std::to_string(service_port) + " run past 65535");
+    vorex_sim::fault_config fault_setup;
+    std::string fault_error;
+    if (!vorex_sim::parse_faults(faults, &fault_setup, &fault_error)) return usage_error("--faults: " + fault_error);
 
     std::optional<vorex_sim::recording> replay;
     if (!replay_file.empty()) {
         try {
             replay = vorex_sim::read_recording(replay_file);
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "vorex-sim: %s\n", e.what());
-            return 1;
+            return usage_error(e.what());
         }
         count = 1;
     }
 
     std::vector<vorex_sim::device_config> configs;
-    vorex_sim::device_config c;
-    if (!parse_address(ip, &c.ip_address) || !parse_address(mask, &c.subnet_mask)) {
-        std::fprintf(stderr, "vorex-sim: --ip and --mask take dotted IPv4 addresses\n");
-        return 2;
-    }
     c.state_dir = state_dir;
     c.image_packet_size = image_packet_size;
     c.commit_delay = std::chrono::milliseconds(commit_delay_ms);
@@ -115,23 +165,12 @@ int main(int argc, char** argv) {
         std::printf("vorex-sim: sensor serial %u at %s:%u, profiles to host port %u\n", cfg.serial,
                     dotted(cfg.ip_address).c_str(), sim->service(i).local().port, cfg.data_port);
     }
-    vorex_sim::fault_config fault_setup;
-    std::string fault_error;
-    if (!vorex_sim::parse_faults(faults, &fault_setup, &fault_error)) {
-        std::fprintf(stderr, "vorex-sim: --faults: %s\n", fault_error.c_str());
-        return 2;
-    }
     if (fault_setup.any()) sim->set_faults(fault_setup);
     std::fflush(stdout);
 
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
     bool streaming = no_stream;
-    std::uint32_t fixed_host = 0;
-    if (!stream_to.empty() && !parse_address(stream_to, &fixed_host)) {
-        std::fprintf(stderr, "vorex-sim: --stream-to takes a dotted IPv4 address\n");
-        return 2;
-    }
     std::thread replayer;
     while (!stopping) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

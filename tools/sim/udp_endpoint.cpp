@@ -1,13 +1,29 @@
 #include "sim/udp_endpoint.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <stdexcept>
+#include <system_error>
 
 namespace vorex_sim {
 namespace {
 // Short, so delayed sends go out close to their time and stop is prompt.
 constexpr int poll_ms = 2;
 constexpr std::size_t max_datagram = 65536;
+
+std::string dotted(vorex_net::endpoint e) {
+    const auto* b = reinterpret_cast<const std::uint8_t*>(&e.address);
+    return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
+           std::to_string(b[3]) + ":" + std::to_string(e.port);
+}
+
+// Why a bind just failed, in the system's words. The socket layer tells
+// only whether the address was in use; the rest comes from errno, which
+// POSIX sockets set (Winsock does not: there the reason may be missing).
+std::string bind_failure(int saved_errno) {
+    if (vorex_net::last_error_address_in_use()) return std::generic_category().message(EADDRINUSE);
+    return saved_errno != 0 ? std::generic_category().message(saved_errno) : "the socket layer refused it";
+}
 }  // namespace
 
 udp_endpoint::udp_endpoint(vorex_net::endpoint local, handler on_datagram, bool broadcast)
@@ -21,9 +37,15 @@ udp_endpoint::udp_endpoint(vorex_net::endpoint local, handler on_datagram, bool 
     // for one simulated sensor then reach another, in this process or in a
     // test running beside it.
     if (local.port != 0) vorex_net::set_reuse_address(socket_);
-    if (!vorex_net::bind(socket_, local) || !vorex_net::local_endpoint(socket_, &local_)) {
+    errno = 0;
+    if (!vorex_net::bind(socket_, local)) {
+        const std::string reason = bind_failure(errno);
         vorex_net::close(socket_);
-        throw std::runtime_error("cannot bind the simulated sensor's socket");
+        throw std::runtime_error("cannot bind the simulated sensor's socket to " + dotted(local) + ": " + reason);
+    }
+    if (!vorex_net::local_endpoint(socket_, &local_)) {
+        vorex_net::close(socket_);
+        throw std::runtime_error("cannot read the address of the simulated sensor's socket");
     }
     thread_ = std::thread([this] { run(); });
 }
