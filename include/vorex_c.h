@@ -250,6 +250,10 @@ VOREX_C_API int VOREX_C_CALL vorex_c_read_log(vorex_c_session* session, unsigned
 /* The number of records in the sensor's log, as the class returns it: 0 on
    failure (and for a null handle). */
 VOREX_C_API unsigned int VOREX_C_CALL vorex_c_read_log_record_count(vorex_c_session* session);
+/* The same exchange with failure told apart from an empty log: 1 with the
+   sensor's number of records in *count when its reply came; 0 otherwise,
+   *count untouched. */
+VOREX_C_API int VOREX_C_CALL vorex_c_read_log_record_count_checked(vorex_c_session* session, unsigned int* count);
 
 #ifdef __cplusplus
 }

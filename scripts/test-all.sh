@@ -143,6 +143,8 @@ run_win64() {
 run_win32() {
   build_preset win32 || return
   if tests/exported_symbols.sh build/win32/vorexd.dll; then count 1 0; else count 0 1; fi
+  # The C library's exports, then the zip of both DLL families (win64 built above).
+  if tests/exported_symbols.sh build/win32/src/c/vorexd_c.dll . && scripts/windows-zip.sh; then count 1 0; else count 0 1; fi
 }
 stage win64 run_win64
 stage win32 run_win32

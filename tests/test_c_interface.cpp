@@ -104,6 +104,12 @@ TEST_F(c_interface_test, null_handles_pointers_and_short_buffers_are_refused_wit
         {"read_log handle", [&] { return vorex_c_read_log(nullptr, 0, records, 1) == 0; }},
         {"read_log records", [&] { return vorex_c_read_log(handle, 0, nullptr, 1) == 0; }},
         {"read_log_record_count", [] { return vorex_c_read_log_record_count(nullptr) == 0; }},
+        {"read_log_record_count_checked handle",
+         [] {
+             unsigned int untouched = 5;
+             return vorex_c_read_log_record_count_checked(nullptr, &untouched) == 0 && untouched == 5;
+         }},
+        {"read_log_record_count_checked count", [&] { return vorex_c_read_log_record_count_checked(handle, nullptr) == 0; }},
         {"info", [] { return vorex_c_info(nullptr) == nullptr; }},
         {"params", [] { return vorex_c_params(nullptr) == nullptr; }},
         {"error_msg", [] { return vorex_c_error_msg(nullptr) == nullptr; }},

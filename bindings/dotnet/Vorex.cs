@@ -93,6 +93,7 @@ namespace Vorex
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)] internal static extern int vorex_c_flush_firmware_image(IntPtr session);
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)] internal static extern int vorex_c_read_log(IntPtr session, uint index, [Out] byte[] records, int count);
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)] internal static extern uint vorex_c_read_log_record_count(IntPtr session);
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)] internal static extern int vorex_c_read_log_record_count_checked(IntPtr session, out uint count);
     }
 
     /// <summary>The library's lifetime and discovery.</summary>
@@ -330,5 +331,8 @@ namespace Vorex
 
         /// <summary>The number of records in the sensor's log; 0 on failure, as the library returns it.</summary>
         public uint ReadLogRecordCount() { return Native.vorex_c_read_log_record_count(Handle); }
+
+        /// <summary>The number of records in the sensor's log, with failure told apart from an empty log.</summary>
+        public bool TryReadLogRecordCount(out uint count) { return Native.vorex_c_read_log_record_count_checked(Handle, out count) != 0; }
     }
 }

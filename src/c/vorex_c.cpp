@@ -255,4 +255,9 @@ unsigned int vorex_c_read_log_record_count(vorex_c_session* session) {
     return guarded(0u, [&] { return session->object->read_log_record_count(); });
 }
 
+int vorex_c_read_log_record_count_checked(vorex_c_session* session, unsigned int* count) {
+    if (!session || !count) return 0;
+    return guarded(0, [&] { return session->object->read_log_record_count(*count) ? 1 : 0; });
+}
+
 }  // extern "C"

@@ -85,6 +85,8 @@ static class SessionTest
 
             uint count = sensor.ReadLogRecordCount();
             Expect(count > 0, "log records: " + count);
+            uint checkedCount;
+            Expect(sensor.TryReadLogRecordCount(out checkedCount) && checkedCount >= count, "checked log count: " + checkedCount);
             if (count > 0)
             {
                 // The sensor answers with every record from the index on (at most 240).
