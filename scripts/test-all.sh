@@ -50,6 +50,27 @@ build_preset() {
   fi
 }
 
+# Prints what each failed test of the last ctest run in build dir $1 wrote
+# (its last 60 lines), read from ctest's own record of the run: the logs
+# kept here go away with the checkout.
+failed_output() {
+  local record=$1/Testing/Temporary/LastTest.log
+  [ -f "$record" ] || { echo "no record of the tests' output in $1"; return; }
+  awk -v keep=60 -v most=20 '
+    reading && $0 == "<end of output>" { reading = 0; verdict = 1; next }
+    reading { lines[n++] = $0; next }
+    /^[0-9]+\/[0-9]+ Test: / { name = $0; sub(/^[0-9]+\/[0-9]+ Test: /, "", name); n = 0; next }
+    /^Output:$/ { reading = 1; getline; next }
+    verdict && (/^Test time = / || /^-+$/) { next }
+    verdict {
+      verdict = 0
+      if ($0 == "Test Passed." || /^Test Pass Reason/ || ++failed > most) next
+      print "--- " name " failed; its output" (n > keep ? " (the last " keep " of " n " lines)" : "") ":"
+      for (i = (n > keep ? n - keep : 0); i < n; ++i) print "    " lines[i]
+    }
+    END { if (failed > most) print "--- and " (failed - most) " more failed tests" }' "$record"
+}
+
 # Runs a configured preset's tests and counts them from ctest's summary.
 test_preset() {
   local preset=$1
@@ -63,6 +84,7 @@ test_preset() {
   bad=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
   total=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$line")
   count $((total - bad)) "$bad"
+  [ "$bad" -eq 0 ] || failed_output "build/$preset"
 }
 
 run_preset() {
@@ -119,8 +141,10 @@ ci_fuzz() {
 # The short soak against the faulty simulated sensor, from the vorex build;
 # VOREX_SOAK_OPERATIONS makes it longer.
 ci_soak() {
-  if timeout 900 ctest --test-dir build/vorex -L soak -V >"$logs/soak" 2>&1; then count 1 0; else count 0 1; fi
+  local rc=0
+  timeout 900 ctest --test-dir build/vorex -L soak -V >"$logs/soak" 2>&1 || rc=$?
   grep -E "soak: |Failure|over bound|wrong success" "$logs/soak" | sed -E 's/^[0-9]+: //' | head -n 25
+  if [ "$rc" -eq 0 ]; then count 1 0; else count 0 1; failed_output build/vorex; fi
 }
 
 ci_valgrind() {

@@ -30,10 +30,15 @@ bytes ack_of(const bytes& d) {
     return a;
 }
 
+// Reception ends at the first empty receive, so a scripted sensor whose
+// thread a loaded machine holds up for one timeout would end it early: the
+// image tests give the service socket a timeout no scheduling delay meets.
+constexpr int image_test_timeout_ms = 500;
+
 class image_test : public scripted_test {
 protected:
     // The caller's buffer with a guard zone behind it that nothing may touch.
-    image_test() : buffer(image_size + guard_size, untouched) {}
+    image_test() : buffer(image_size + guard_size, untouched) { patient(*session); }
 
     // Replaces the session by one whose record carries `size`.
     void use_packet_size(std::int32_t size) {
@@ -41,6 +46,11 @@ protected:
         info.image_packet_size = size;
         session = std::make_unique<vorex>(&info, 100);
         ASSERT_TRUE(session->connect());
+        patient(*session);
+    }
+
+    static void patient(vorex& s) {
+        vorex_net::set_receive_timeout(vorex_session_access::service_socket(s), image_test_timeout_ms);
     }
 
     // Round 0 goes out when the request arrives, round k on the k-th
