@@ -194,7 +194,7 @@ TEST_F(discovery_test, sensor_outside_every_subnet_answering_by_broadcast_is_fou
         ep.send(discovery_reply({0xC, 0xC}), d.from, std::chrono::milliseconds(test_timeout_ms / 2));
     });
     auto found = vorex::search();
-    stranger.reset();
+    sensors.reset();  // its thread, which sends through `stranger`, ends first
     ASSERT_EQ(found.size(), 3u);
     EXPECT_EQ(serial_of(found[0]), 0xAu);
     EXPECT_EQ(serial_of(found[1]), 0xBu);
