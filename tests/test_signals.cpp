@@ -85,7 +85,9 @@ TEST_F(signal_test, get_result_with_nothing_queued_ends_after_one_timeout) {
         return session->get_result(profile);
     });
     EXPECT_EQ(o.ok, 0);
-    if (signals_counted) EXPECT_GE(o.alarms, 2);  // the receive was interrupted
+    if (signals_counted) {
+        EXPECT_GE(o.alarms, 2);  // the receive was interrupted
+    }
     EXPECT_GE(o.took_ms, test_timeout_ms);  // and still waited its whole timeout
     // A fresh timeout after every signal would never have ended at all.
     EXPECT_LT(o.took_ms, 50 * test_timeout_ms);
@@ -100,7 +102,9 @@ TEST_F(signal_test, group_read_from_a_silent_sensor_ends_after_its_limit_with_ev
         return !ok && counter() == before && std::strcmp(session->error_msg(), "No error") == 0;
     });
     EXPECT_EQ(o.ok, 1) << "the read succeeded, moved the counter or changed the text";
-    if (signals_counted) EXPECT_GE(o.alarms, 30);
+    if (signals_counted) {
+        EXPECT_GE(o.alarms, 30);
+    }
     // 30 empty receives: the request and six resends, no more and no fewer.
     const bytes request = header_bytes(0x1C, serial, before, 0x5E, 0x01, 0);
     EXPECT_EQ(wire(7), std::vector<bytes>(7, request));
