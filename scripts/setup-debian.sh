@@ -7,6 +7,7 @@ set -euo pipefail
 demo_packages=(
   cmake ninja-build g++ pkg-config           # the library
   libcli11-dev libpng-dev libpcap-dev        # vorexctl and vorex-sim
+  libtiff-dev                                # vorexctl scan's height maps
   libcpp-httplib-dev nlohmann-json3-dev      # vorexctl view
   iproute2 util-linux                        # private network namespaces
 )
@@ -15,6 +16,8 @@ packages=(
   qemu-user                                  # runs the 32-bit tests
   googletest libgtest-dev libbenchmark-dev   # tests (built from source for i386) and benchmarks
   libcli11-dev libpng-dev                    # vorexctl and vorex-sim
+  libtiff-dev python3-open3d                 # vorexctl scan's height maps, and reading its clouds back
+  cyclonedds-dev cyclonedds-tools            # vorex-bridge (DDS), its IDL compiler and ddsperf
   help2man                                   # their man pages, from their --help
   iproute2 util-linux                        # private network namespaces
   pkg-config dpkg-dev file                   # packaging checks
