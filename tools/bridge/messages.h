@@ -20,7 +20,8 @@
 
 namespace vorex_bridge {
 
-using wall_time = std::chrono::time_point<std::chrono::system_clock, std::chrono::nanoseconds>;
+// The library's receive time: wall clock, nanoseconds.
+using wall_time = vorex_receive_time;
 
 // The DDS topics of one sensor: ROS 2 topic /vorex/s<serial>/<what> is DDS
 // topic rt/vorex/s<serial>/<what>.

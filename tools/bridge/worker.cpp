@@ -20,13 +20,6 @@ namespace {
 constexpr auto report_period = std::chrono::seconds(1);
 constexpr auto reconnect_period = std::chrono::seconds(1);
 
-// The next profile and when its datagram reached this host.
-bool receive(vorex& session, vorex_profile& profile, wall_time& received) {
-    const bool ok = session.get_result(profile);
-    received = std::chrono::time_point_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now());
-    return ok;
-}
-
 wall_time wall_now() { return std::chrono::time_point_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now()); }
 
 struct library_lifetime {
@@ -86,7 +79,7 @@ private:
 
     void take_profile() {
         wall_time received;
-        if (receive(session_, profile_, received)) {
+        if (session_.get_result(profile_, received)) {
             points_out_.write(&cloud_.fill(profile_, received));
             ++health_.profiles;
             health_.last_profile = steady::now();
