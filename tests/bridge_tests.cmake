@@ -15,4 +15,8 @@ if(TARGET vorex-bridge)
         $<TARGET_FILE:vorex-sim> $<TARGET_FILE:bridge_listener>)
     set_tests_properties(bridge_${case} PROPERTIES LABELS bridge TIMEOUT 180)
   endforeach()
+
+  add_test(NAME bridge_man_page COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/bridge/man_page.sh $<TARGET_FILE:vorex-bridge>
+    ${PROJECT_BINARY_DIR}/tools/bridge/vorex-bridge.1)
+  set_tests_properties(bridge_man_page PROPERTIES LABELS bridge)
 endif()

@@ -6,11 +6,12 @@
 // check held, 1 otherwise.
 //
 // bridge_listener --serial S... --profiles N --since NS --limit SECONDS
-//                 [--lossless] [--expect-image S] [--expect-stale S] [--expect-restart S]... [--data-type T]
+//                 [--duration SECONDS] [--lossless] [--expect-image S] [--expect-stale S] [--expect-restart S]... [--data-type T]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -75,6 +76,7 @@ struct sensor_record {
     std::uint64_t statuses = 0;
     std::uint64_t images = 0, images_equal = 0;
     std::uint16_t info_port = 0;  // of the last device record seen
+    std::uint64_t matched_at_window = 0, lost_at_window = 0;
 };
 
 struct options {
@@ -86,6 +88,7 @@ struct options {
     std::set<std::uint32_t> expect_stale, expect_image;
     std::map<std::uint32_t, std::uint64_t> expect_restarts;  // serial: restarts at least
     int data_type = 19;
+    double duration = 0;  // > 0: measure this long once every sensor streams, then print the figures
 };
 
 bool parse(int argc, char** argv, options& o) {
@@ -101,6 +104,7 @@ bool parse(int argc, char** argv, options& o) {
         else if (a == "--expect-stale") o.expect_stale.insert(static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10)));
         else if (a == "--expect-restart") ++o.expect_restarts[static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10))];
         else if (a == "--expect-image") o.expect_image.insert(static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10)));
+        else if (a == "--duration") o.duration = std::strtod(argv[++i], nullptr);
         else if (a == "--data-type") o.data_type = std::atoi(argv[++i]);
         else return false;
     }
@@ -144,7 +148,7 @@ public:
 
     bool run() {
         const auto give_up = std::chrono::steady_clock::now() + std::chrono::duration<double>(o_.limit);
-        while (!done()) {
+        while (o_.duration > 0 ? !window_over() : !done()) {
             if (std::chrono::steady_clock::now() > give_up) {
                 std::printf("gave up after %.0f s\n", o_.limit);
                 break;
@@ -156,7 +160,7 @@ public:
             taken += take(diagnostics_, [&](const void* s) { on_diagnostics(*static_cast<const diagnostic_msgs_msg_dds__DiagnosticArray_*>(s)); });
             if (taken == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        return report();
+        return o_.duration > 0 ? figures() : report();
     }
 
 private:
@@ -193,6 +197,10 @@ private:
         const std::int64_t stamp = std::int64_t{c.header.stamp.sec} * 1000000000 + c.header.stamp.nanosec;
         if (stamp <= s.last_stamp) ++s.stamps_back;
         if (stamp < o_.since || stamp > arrived) ++s.stamps_outside;
+        if (window_open_) {
+            latencies_.push_back(arrived - stamp);
+            bytes_ += c.data._length;
+        }
         s.last_stamp = stamp;
         identify(s, c);
     }
@@ -284,6 +292,44 @@ private:
         return true;
     }
 
+    // The measuring window opens when every sensor has streamed.
+    bool window_over() {
+        const auto now = std::chrono::steady_clock::now();
+        if (!window_open_) {
+            for (const auto& [serial, s] : sensors_)
+                if (!s.started) return false;
+            window_open_ = true;
+            window_end_ = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(o_.duration));
+            for (auto& [serial, s] : sensors_) {
+                s.matched_at_window = s.matched;
+                s.lost_at_window = s.lost;
+            }
+            return false;
+        }
+        return now >= window_end_;
+    }
+
+    // One line of figures over the window: clouds, lost, latency from the
+    // datagram's arrival at the bridge's host to its delivery here.
+    bool figures() {
+        std::uint64_t clouds = 0, lost = 0, unmatched = 0;
+        for (const auto& [serial, s] : sensors_) {
+            clouds += s.matched - s.matched_at_window;
+            lost += s.lost - s.lost_at_window;
+            unmatched += s.unmatched;
+        }
+        std::sort(latencies_.begin(), latencies_.end());
+        auto at = [&](double q) {
+            return latencies_.empty() ? 0.0 : static_cast<double>(latencies_[static_cast<std::size_t>(q * static_cast<double>(latencies_.size() - 1))]) / 1000.0;
+        };
+        std::printf("figures: seconds %.1f clouds %llu lost %llu unmatched %llu latency_us_median %.0f latency_us_p99 %.0f "
+                    "cloud_bytes %.0f\n",
+                    o_.duration, (unsigned long long)clouds, (unsigned long long)lost, (unsigned long long)unmatched,
+                    at(0.5), at(0.99), latencies_.empty() ? 0.0 : static_cast<double>(bytes_) / static_cast<double>(latencies_.size()));
+        std::fflush(stdout);
+        return unmatched == 0;
+    }
+
     bool report() const {
         bool ok = true;
         for (const auto& [serial, s] : sensors_) {
@@ -321,6 +367,10 @@ private:
     std::map<dds_entity_t, std::uint32_t> points_, images_;
     std::vector<dds_entity_t> infos_;
     dds_entity_t diagnostics_ = 0;
+    bool window_open_ = false;
+    std::chrono::steady_clock::time_point window_end_{};
+    std::vector<std::int64_t> latencies_;
+    std::uint64_t bytes_ = 0;
 };
 
 }  // namespace
