@@ -1,16 +1,10 @@
 #include "health.h"
 
-#include <cstdio>
-
 namespace vorex_bridge {
 
 namespace {
 
-std::string rate_text(double per_second) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", per_second);
-    return text;
-}
+std::string rate_text(double per_second) { return printed("%.1f", per_second); }
 
 }  // namespace
 

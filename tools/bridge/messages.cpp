@@ -1,6 +1,7 @@
 #include "messages.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "format.h"
@@ -44,6 +45,12 @@ builtin_interfaces_msg_dds__Time_ stamp_of(wall_time t) {
     stamp.sec = static_cast<std::int32_t>(ns / 1000000000);
     stamp.nanosec = static_cast<std::uint32_t>(ns % 1000000000);
     return stamp;
+}
+
+std::string printed(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
 }
 
 float metres(double millimetres) { return static_cast<float>(millimetres / 1000.0); }

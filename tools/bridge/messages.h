@@ -40,6 +40,9 @@ inline constexpr const char* default_frame_id = "vorex_s{serial}";
 // ROS 2 time of a wall-clock instant (seconds since the epoch, nanoseconds).
 builtin_interfaces_msg_dds__Time_ stamp_of(wall_time t);
 
+// `value` as printf's `format` (one double conversion) writes it.
+std::string printed(const char* format, double value);
+
 // The library's millimetres as the metres a ROS 2 user expects, in float32.
 float metres(double millimetres);
 

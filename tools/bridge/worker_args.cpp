@@ -5,23 +5,14 @@
 #include <cstdlib>
 
 #include "bridge.h"
-
-namespace {
-
-std::string number_text(double v) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", v);
-    return text;
-}
-
-}  // namespace
+#include "messages.h"
 
 namespace vorex_bridge {
 
 std::vector<std::string> option_words(const bridge_options& o) {
     std::vector<std::string> words;
     for (std::uint32_t s : o.serials) words.insert(words.end(), {"--serial", std::to_string(s)});
-    words.insert(words.end(), {"--frame-id", o.frame_id, "--image-period", number_text(o.image_period),
+    words.insert(words.end(), {"--frame-id", o.frame_id, "--image-period", printed("%.17g", o.image_period),
                                "--depth", std::to_string(o.depth)});
     if (o.domain != DDS_DOMAIN_DEFAULT) words.insert(words.end(), {"--domain", std::to_string(o.domain)});
     if (o.reliable) words.push_back("--reliable");
