@@ -26,9 +26,10 @@ fail() {
 in_ns() { local n=$1; shift; ip netns exec "$tag-$n" "$@"; }
 
 # Cyclone on one named interface (a host with two would otherwise announce
-# itself on either), with room in the socket buffer for bursts of clouds.
+# itself on either), with room in the socket buffer for bursts of clouds;
+# dds_general adds settings of its own (General elements).
 dds_uri() {
-  echo "<CycloneDDS><Domain><General><Interfaces><NetworkInterface name=\"$1\"/></Interfaces></General><Internal><SocketReceiveBufferSize min=\"8MB\"/></Internal></Domain></CycloneDDS>"
+  echo "<CycloneDDS><Domain><General><Interfaces><NetworkInterface name=\"$1\"/></Interfaces>${dds_general:-}</General><Internal><SocketReceiveBufferSize min=\"8MB\"/></Internal></Domain></CycloneDDS>"
 }
 
 # host NAME SWITCH_ADDRESS [SENSOR_SUBNET]: a host on the switch, and when

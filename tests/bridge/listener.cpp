@@ -6,7 +6,7 @@
 // check held, 1 otherwise.
 //
 // bridge_listener --serial S... --profiles N --since NS --limit SECONDS
-//                 [--duration SECONDS] [--lossless] [--expect-image S] [--expect-stale S] [--expect-restart S]... [--data-type T]
+//                 [--duration SECONDS] [--reliable] [--lossless] [--expect-image S] [--expect-stale S] [--expect-restart S]... [--data-type T]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -88,6 +88,7 @@ struct options {
     std::set<std::uint32_t> expect_stale, expect_image;
     std::map<std::uint32_t, std::uint64_t> expect_restarts;  // serial: restarts at least
     int data_type = 19;
+    bool reliable = false;  // points taken reliably (from a bridge run with --reliable)
     double duration = 0;  // > 0: measure this long once every sensor streams, then print the figures
 };
 
@@ -96,6 +97,7 @@ bool parse(int argc, char** argv, options& o) {
         const std::string a = argv[i];
         const bool has_value = i + 1 < argc;
         if (a == "--lossless") o.lossless = true;
+        else if (a == "--reliable") o.reliable = true;
         else if (!has_value) return false;
         else if (a == "--serial") o.serials.push_back(static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10)));
         else if (a == "--profiles") o.profiles = std::strtoull(argv[++i], nullptr, 10);
@@ -122,7 +124,8 @@ public:
         participant_ = dds_create_participant(DDS_DOMAIN_DEFAULT, nullptr, nullptr);
         if (participant_ < 0) throw std::runtime_error(std::string("participant: ") + dds_strretcode(participant_));
         dds_qos_t* data = dds_create_qos();
-        dds_qset_reliability(data, DDS_RELIABILITY_BEST_EFFORT, 0);
+        if (o.reliable) dds_qset_reliability(data, DDS_RELIABILITY_RELIABLE, DDS_SECS(1));
+        else dds_qset_reliability(data, DDS_RELIABILITY_BEST_EFFORT, 0);
         dds_qset_history(data, DDS_HISTORY_KEEP_LAST, 10000);
         dds_qos_t* latched = dds_create_qos();
         dds_qset_reliability(latched, DDS_RELIABILITY_RELIABLE, DDS_SECS(1));
@@ -340,7 +343,10 @@ private:
             // A sensor that went silent catches up in a burst when it wakes, which
             // its own kernel buffer may not hold: losslessness is asked of the others.
             const bool lossless = o_.lossless && !o_.expect_stale.count(serial);
-            const bool good = sensor_done(s) && s.unmatched == 0 && s.bad_layout == 0 && s.stamps_back == 0 &&
+            // Delivered reliably, every profile missing here is one the kernel
+            // dropped before the bridge took it, and the bridge counts those.
+            const bool drops_told = !o_.reliable || value("kernel_drops") == std::to_string(s.lost);
+            const bool good = sensor_done(s) && drops_told && s.unmatched == 0 && s.bad_layout == 0 && s.stamps_back == 0 &&
                               s.stamps_outside == 0 && s.images == s.images_equal && (!lossless || s.lost == 0) && value("malformed") == "0" &&
                               value("connected") == "true" && (!lossless || value("kernel_drops") == "0") &&
                               std::strtoull(value("profiles").c_str(), nullptr, 10) >= 1;
