@@ -77,9 +77,10 @@ private:
                std::find(options_.serials.begin(), options_.serials.end(), serial) != options_.serials.end();
     }
 
+    // Gives a found sensor its worker, unless it has one for this record.
     void keep(vorex& sensor) {
         const vorex_device_info_t& record = sensor.info();
-        if (!wanted(record.serial)) return;
+        if (stopping || !wanted(record.serial)) return;
         const auto at = workers_.find(record.serial);
         if (at != workers_.end()) {
             if (same_sensor(at->second.record, record)) return;

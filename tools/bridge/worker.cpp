@@ -1,10 +1,11 @@
 // One sensor: its session, its DDS participant and writers, and the loop
 // that takes each profile as it arrives and publishes it.
-#include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <sys/prctl.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <optional>
 
 #include "bridge.h"
 #include "dds.h"
@@ -36,12 +37,13 @@ public:
           dds_(o.domain),
           topics_(topics_for(record.serial)),
           points_out_(dds_, &sensor_msgs_msg_dds__PointCloud2__desc, topics_.points, data_delivery(), o.depth),
-          image_out_(dds_, &sensor_msgs_msg_dds__Image__desc, topics_.image, data_delivery(), o.depth),
           info_out_(dds_, &vorex_msgs_msg_dds__DeviceInfo__desc, topics_.device_info, delivery::latched, 1),
           health_out_(dds_, &diagnostic_msgs_msg_dds__DiagnosticArray__desc, diagnostics_topic, delivery::reliable, 10),
           session_(&record, 0),
           cloud_(frame_id_for(o.frame_id, record.serial)),
           image_(frame_id_for(o.frame_id, record.serial)) {
+        // No image topic at all unless images are asked for.
+        if (o.image_period > 0) image_out_.emplace(dds_, &sensor_msgs_msg_dds__Image__desc, topics_.image, data_delivery(), o.depth);
         health_.serial = record.serial;
         const device_info info(record);
         info_out_.write(&info.message());
@@ -55,8 +57,8 @@ public:
             const auto now = steady::now();
             if (!health_.connected && now >= next_connect_) try_connect(now);
             if (health_.connected) take_profile();
-            else pause();
-            if (options_.image_period > 0 && health_.connected && steady::now() >= next_image_) take_image();
+            else wait_as_a_receive();
+            if (image_out_ && health_.connected && steady::now() >= next_image_) take_image();
             if (steady::now() >= next_report_) report();
         }
         session_.disconnect();
@@ -95,12 +97,12 @@ private:
     void take_image() {
         const auto period = std::chrono::duration_cast<steady::duration>(std::chrono::duration<double>(options_.image_period));
         next_image_ = steady::now() + period;
-        if (session_.get_image(image_.pixels())) image_out_.write(&image_.stamp(wall_now()));
+        if (session_.get_image(image_.pixels())) image_out_->write(&image_.stamp(wall_now()));
         else health_.last_error = "no complete image";
     }
 
     // Nothing to receive from: wait as a receive would.
-    static void pause() { usleep(100 * 1000); }
+    static void wait_as_a_receive() { usleep(100 * 1000); }
 
     void report() {
         const auto now = steady::now();
@@ -122,7 +124,8 @@ private:
     library_lifetime library_;
     participant dds_;
     sensor_topics topics_;
-    writer points_out_, image_out_, info_out_, health_out_;
+    writer points_out_, info_out_, health_out_;
+    std::optional<writer> image_out_;
     vorex session_;
     vorex_profile profile_;
     point_cloud cloud_;
