@@ -13,12 +13,16 @@ source "$(dirname "$0")/hosts.sh"
 
 case $case_name in
 cross_host)
-  # Two bridges on two hosts, two sensors each, both seen from C.
+  # Two bridges on two hosts, two sensors each, both seen from C; one
+  # sensor sends images, another junk beside its profiles, which its
+  # diagnostics count as malformed and no cloud carries.
   sensors as simsa 1001 198.18.1.10 2 50020
-  sensors bs simsb 2001 198.18.2.10 2 50020
+  sensors bs simsb 2001 198.18.2.10 1 50020
+  sensors bs junk 2002 198.18.2.11 1 50021 --faults flood-data=200,seed=3
   run_bridge a bridgea --image-period 0.5
   run_bridge b bridgeb
-  run_listener --serial 1001 --serial 1002 --serial 2001 --serial 2002 --profiles 500 --expect-image 1001
+  run_listener --serial 1001 --serial 1002 --serial 2001 --serial 2002 --profiles 500 --expect-image 1001 \
+    --expect-malformed 2002
   listener_passes
   stops_cleanly bridgea TERM
   stops_cleanly bridgeb INT

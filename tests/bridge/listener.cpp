@@ -85,7 +85,7 @@ struct options {
     std::int64_t since = 0;
     double limit = 60;
     bool lossless = false;
-    std::set<std::uint32_t> expect_stale, expect_image;
+    std::set<std::uint32_t> expect_stale, expect_image, expect_malformed;
     std::map<std::uint32_t, std::uint64_t> expect_restarts;  // serial: restarts at least
     int data_type = 19;
     bool reliable = false;  // points taken reliably (from a bridge run with --reliable)
@@ -106,6 +106,7 @@ bool parse(int argc, char** argv, options& o) {
         else if (a == "--expect-stale") o.expect_stale.insert(static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10)));
         else if (a == "--expect-restart") ++o.expect_restarts[static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10))];
         else if (a == "--expect-image") o.expect_image.insert(static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10)));
+        else if (a == "--expect-malformed") o.expect_malformed.insert(static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10)));
         else if (a == "--duration") o.duration = std::strtod(argv[++i], nullptr);
         else if (a == "--data-type") o.data_type = std::atoi(argv[++i]);
         else return false;
@@ -286,7 +287,8 @@ private:
         if (o_.expect_image.count(s.serial) && s.images_equal == 0) return false;
         const auto restarts = o_.expect_restarts.find(s.serial);
         if (restarts != o_.expect_restarts.end() && s.restarts < restarts->second) return false;
-        return s.last_level == 0;
+        // A sensor flooded with junk streams on, with a warning.
+        return s.last_level == (o_.expect_malformed.count(s.serial) ? 1 : 0);
     }
 
     bool done() const {
@@ -346,8 +348,12 @@ private:
             // Delivered reliably, every profile missing here is one the kernel
             // dropped before the bridge took it, and the bridge counts those.
             const bool drops_told = !o_.reliable || value("kernel_drops") == std::to_string(s.lost);
+            const bool malformed_told = o_.expect_malformed.count(serial)
+                                            ? std::strtoull(value("malformed").c_str(), nullptr, 10) > 0 &&
+                                                  value("last_error") == "Malformed packet"
+                                            : value("malformed") == "0";
             const bool good = sensor_done(s) && drops_told && s.unmatched == 0 && s.bad_layout == 0 && s.stamps_back == 0 &&
-                              s.stamps_outside == 0 && s.images == s.images_equal && (!lossless || s.lost == 0) && value("malformed") == "0" &&
+                              s.stamps_outside == 0 && s.images == s.images_equal && (!lossless || s.lost == 0) && malformed_told &&
                               value("connected") == "true" && (!lossless || value("kernel_drops") == "0") &&
                               std::strtoull(value("profiles").c_str(), nullptr, 10) >= 1;
             std::printf("s%u %s: clouds %llu, equal to the decode %llu, unmatched %llu, lost %llu, restarts %llu, "
@@ -385,7 +391,8 @@ int main(int argc, char** argv) {
     options o;
     if (!parse(argc, argv, o)) {
         std::fprintf(stderr, "usage: bridge_listener --serial S... [--profiles N] [--since NS] [--limit S] "
-                             "[--lossless] [--expect-stale S] [--expect-restart S] [--data-type T]\n");
+                             "[--lossless] [--expect-image S] [--expect-malformed S] [--expect-stale S] [--expect-restart S] "
+                             "[--duration S] [--reliable] [--data-type T]\n");
         return 2;
     }
     try {
