@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Debian packages (libvorex1, libvorex-dev, vorex-tools,
-# python3-vorex) from a scratch copy of the tree, puts them in build/debs
+# python3-vorex, vorex-bridge) from a scratch copy of the tree, puts them in build/debs
 # and runs lintian over them. Exits non-zero on a build failure or a
 # lintian error; warnings are listed.
 # Usage: scripts/ci-debs.sh [JOBS]
