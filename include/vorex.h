@@ -258,7 +258,10 @@ public:
     // The same, with the time the profile's datagram reached the host: the
     // kernel's receive time on Linux, the time the receive returned on
     // Windows. `received` is set for every datagram taken that fits a
-    // profile, accepted or not, and left as it was when none came.
+    // profile, accepted or not, and left as it was when none came. Linux
+    // starts stamping a moment after the first socket on the machine asks:
+    // datagrams that arrive within that moment of the first connect carry
+    // the time they were taken instead.
     bool get_result(vorex_profile& profile, vorex_receive_time& received);
     // Fetches the sensor's image into `image`, which holds at least 316224
     // bytes. True only when the whole image arrived and its last chunk was

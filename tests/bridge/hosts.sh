@@ -54,12 +54,40 @@ host() {
   fi
 }
 
+# Linux starts stamping datagrams on arrival a moment after the first
+# socket on the machine asks for it; one that arrives in that moment is
+# stamped when it is taken, later than the real stamps of those queued
+# behind it. Held on from the start (and shown to be on), every cloud
+# carries its arrival as later ones do once stamping is on.
+hold_arrival_stamps() {
+  local ready=$work/stamps-on
+  (exec /usr/bin/python3 -c '
+import socket, struct, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.setsockopt(socket.SOL_SOCKET, 35, 1)  # SO_TIMESTAMPNS
+s.bind(("127.0.0.1", 0))
+while True:
+    s.sendto(b"x", s.getsockname())
+    time.sleep(0.01)
+    taken = time.time_ns()
+    _, control, _, _ = s.recvmsg(8, socket.CMSG_SPACE(16))
+    sec, nsec = struct.unpack("qq", control[0][2])
+    if sec * 10**9 + nsec < taken:
+        break
+open(sys.argv[1], "w").close()
+time.sleep(10**6)' "$ready") &
+  pids+=($!)
+  for _ in $(seq 100); do [ -e "$ready" ] && return 0; sleep 0.05; done
+  fail "arrival stamps never came on"
+}
+
 ip netns add "$tag-sw" || fail "cannot make namespaces (root needed)"
 ip -n "$tag-sw" link add br0 type bridge
 ip -n "$tag-sw" link set br0 multicast on up
 host a 10.77.0.1 198.18.1
 host b 10.77.0.2 198.18.2
 host c 10.77.0.3
+hold_arrival_stamps
 
 # sensors NS NAME FIRST_SERIAL FIRST_IP COUNT DATA_PORT [more vorex-sim options]
 sensors() {
