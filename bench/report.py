@@ -164,8 +164,24 @@ def main():
             ] + ([f"The column ratio before holds {args.before_label}."] if before else []) + [""] + table + [""]
         if missed:
             doc += ["## Targets missed, and what limits them", ""] + missed + [""]
+        doc += kept_sections(args.out)
         with open(args.out, "w") as f:
             f.write("\n".join(doc))
+
+
+# Sections other scripts measure (bench/bridge.sh needs namespaces and
+# root) are kept from the file as it was, from their heading on.
+KEPT_HEADINGS = ("## vorex-bridge",)
+
+
+def kept_sections(path):
+    try:
+        with open(path) as f:
+            lines = f.read().splitlines()
+    except OSError:
+        return []
+    starts = [i for i, line in enumerate(lines) if line.startswith(KEPT_HEADINGS)]
+    return lines[starts[0]:] + [""] if starts else []
 
 
 if __name__ == "__main__":
