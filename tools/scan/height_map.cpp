@@ -1,0 +1,165 @@
+#include "height_map.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace vorex_scan {
+
+namespace {
+
+constexpr float missing = std::numeric_limits<float>::quiet_NaN();
+// A point this close to a cell's centre (in cells) lies on it: X computed
+// as a product and a division rarely lands on the grid to the last bit.
+constexpr double on_centre = 1e-9;
+// Neighbours farther apart than this many native spacings are not bridged.
+constexpr double bridged_spacings = 2.5;
+
+bool finite(const vorex_point_t& p) { return std::isfinite(p.x) && std::isfinite(p.z); }
+
+double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+// The X extent of every finite point added; `found` false when none.
+struct x_extent {
+    bool found = false;
+    double low = 0;
+    double high = 0;
+};
+
+}  // namespace
+
+z_range range_of(const height_map& map) {
+    z_range r;
+    for (const float z : map.z) {
+        if (std::isnan(z)) continue;
+        if (!r.found || z < r.low) r.low = z;
+        if (!r.found || z > r.high) r.high = z;
+        r.found = true;
+    }
+    return r;
+}
+
+double native_spacing(const std::vector<vorex_point_t>& points) {
+    std::vector<double> xs;
+    xs.reserve(points.size());
+    for (const vorex_point_t& p : points)
+        if (finite(p)) xs.push_back(p.x);
+    std::sort(xs.begin(), xs.end());
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < xs.size(); ++i)
+        if (xs[i] > xs[i - 1]) gaps.push_back(xs[i] - xs[i - 1]);
+    return median(std::move(gaps));
+}
+
+row_grid::row_grid(double x_origin, double x_step, std::size_t columns, double bridge)
+    : x_origin_(x_origin), x_step_(x_step), columns_(columns), bridge_(bridge) {}
+
+void row_grid::fill(const std::vector<vorex_point_t>& points, float* row) {
+    std::fill(row, row + columns_, missing);
+    const std::vector<vorex_point_t>* ordered = &points;
+    const auto by_x = [](const vorex_point_t& a, const vorex_point_t& b) { return a.x < b.x; };
+    const bool all_finite = std::all_of(points.begin(), points.end(), finite);
+    if (!all_finite || !std::is_sorted(points.begin(), points.end(), by_x)) {
+        sorted_.clear();
+        std::copy_if(points.begin(), points.end(), std::back_inserter(sorted_), finite);
+        std::sort(sorted_.begin(), sorted_.end(), by_x);
+        ordered = &sorted_;
+    }
+    const std::vector<vorex_point_t>& p = *ordered;
+    const double last = static_cast<double>(columns_) - 1;
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        const double u = (p[i].x - x_origin_) / x_step_;
+        // A point on a cell's centre gives that cell, neighbours or not.
+        const double nearest = std::round(u);
+        if (std::fabs(u - nearest) <= on_centre && nearest >= 0 && nearest <= last)
+            row[static_cast<std::size_t>(nearest)] = static_cast<float>(p[i].z);
+        if (i + 1 == p.size()) break;
+        const vorex_point_t& a = p[i];
+        const vorex_point_t& b = p[i + 1];
+        const double gap = b.x - a.x;
+        if (gap <= 0 || gap > bridge_) continue;
+        const double first = std::max(0.0, std::ceil(u - on_centre));
+        const double end = std::min(last, std::floor((b.x - x_origin_) / x_step_ + on_centre));
+        for (double c = first; c <= end; ++c) {
+            const double t = std::clamp((x_origin_ + c * x_step_ - a.x) / gap, 0.0, 1.0);
+            row[static_cast<std::size_t>(c)] = static_cast<float>(a.z + (b.z - a.z) * t);
+        }
+    }
+}
+
+void scan_assembly::add(const std::vector<vorex_point_t>& points, std::chrono::nanoseconds received) {
+    profiles_.push_back({points, received});
+}
+
+height_map scan_assembly::build(const scan_options& options) const {
+    height_map map;
+    x_extent extent;
+    std::vector<double> spacings;
+    for (const profile& p : profiles_) {
+        for (const vorex_point_t& q : p.points) {
+            if (!finite(q)) continue;
+            extent.low = extent.found ? std::min(extent.low, q.x) : q.x;
+            extent.high = extent.found ? std::max(extent.high, q.x) : q.x;
+            extent.found = true;
+        }
+        const double s = native_spacing(p.points);
+        if (s > 0) spacings.push_back(s);
+    }
+    if (!extent.found) return map;
+    const double native = median(spacings);
+    map.x_step = options.x_step > 0 ? options.x_step : native > 0 ? native : 1.0;
+    // Columns sit on whole multiples of the step, so maps of one sensor
+    // with one step line up whatever each scan's extent.
+    const double first = std::ceil(extent.low / map.x_step - on_centre);
+    const double last = std::floor(extent.high / map.x_step + on_centre);
+    map.x_origin = first * map.x_step;
+    map.columns = static_cast<std::size_t>(last - first) + 1;
+
+    // Each profile's row.
+    std::vector<std::size_t> rows(profiles_.size());
+    map.y_step = options.pitch;
+    for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = i;
+    if (options.speed > 0 && profiles_.size() > 1) {
+        std::vector<double> gaps;
+        for (std::size_t i = 1; i < profiles_.size(); ++i) {
+            const auto gap = profiles_[i].received - profiles_[i - 1].received;
+            if (gap.count() > 0) gaps.push_back(std::chrono::duration<double>(gap).count());
+        }
+        const double period = median(std::move(gaps));
+        map.y_step = options.speed * period;
+        // Late and early arrivals round to their slot; two in one slot
+        // (jitter over half a period) push the later one on.
+        for (std::size_t i = 1; period > 0 && i < rows.size(); ++i) {
+            const double since = std::chrono::duration<double>(profiles_[i].received - profiles_[0].received).count();
+            const double slot = std::max(0.0, std::round(since / period));
+            rows[i] = std::max(rows[i - 1] + 1, static_cast<std::size_t>(slot));
+        }
+    } else if (options.speed > 0) {
+        map.y_step = 0;  // one profile: no travel to tell
+    }
+    map.rows = rows.empty() ? 0 : rows.back() + 1;
+    map.profiles = profiles_.size();
+    map.missing_rows = map.rows - profiles_.size();
+    map.z.assign(map.rows * map.columns, missing);
+
+    row_grid grid(map.x_origin, map.x_step, map.columns, bridged_spacings * (native > 0 ? native : map.x_step));
+    for (std::size_t i = 0; i < profiles_.size(); ++i) grid.fill(profiles_[i].points, &map.z[rows[i] * map.columns]);
+    return map;
+}
+
+std::vector<cloud_point> point_cloud(const height_map& map) {
+    std::vector<cloud_point> out;
+    for (std::size_t r = 0; r < map.rows; ++r)
+        for (std::size_t c = 0; c < map.columns; ++c) {
+            const float z = map.at(r, c);
+            if (!std::isnan(z)) out.push_back({map.x_of(c), map.y_of(r), z});
+        }
+    return out;
+}
+
+}  // namespace vorex_scan
