@@ -281,7 +281,7 @@ TEST_F(cli_test, bad_usage_exits_with_2_and_one_line_before_any_search) {
         std::vector<std::string> args;
         std::string error;  // empty: any one line
     } cases[] = {
-        {ctl, {}, "choose a command: search, info, stream, plot, image, params, reboot, firmware, log, view, record, doctor"},
+        {ctl, {}, "choose a command: search, info, stream, plot, image, scan, params, reboot, firmware, log, view, record, doctor"},
         {ctl, {"bogus"}, "The following argument was not expected: bogus"},
         {ctl, {"params"}, "params: choose one of get, set, flush"},
         {ctl, {"params", "reset"}, "The following argument was not expected: reset"},

@@ -53,7 +53,15 @@ double native_spacing(const std::vector<vorex_point_t>& points) {
     std::vector<double> gaps;
     for (std::size_t i = 1; i < xs.size(); ++i)
         if (xs[i] > xs[i - 1]) gaps.push_back(xs[i] - xs[i - 1]);
-    return median(std::move(gaps));
+    // The mean of the ordinary gaps: X quantised by the sensor's scale
+    // alternates between two neighbouring counts, whose median would be
+    // either; holes (gaps past 1.5 times the median) are left out.
+    const double usual = median(gaps);
+    double sum = 0;
+    std::size_t n = 0;
+    for (const double g : gaps)
+        if (g <= 1.5 * usual) sum += g, ++n;
+    return n ? sum / static_cast<double>(n) : 0;
 }
 
 row_grid::row_grid(double x_origin, double x_step, std::size_t columns, double bridge)

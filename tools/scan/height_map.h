@@ -55,8 +55,8 @@ struct z_range {
 };
 z_range range_of(const height_map& map);
 
-// The spacing of the points' X: the median gap between consecutive finite
-// points, or 0 when there are fewer than two.
+// The spacing of the points' X: the mean gap between consecutive finite
+// points, holes left out, or 0 when there are fewer than two.
 double native_spacing(const std::vector<vorex_point_t>& points);
 
 // The columns of one profile. REQUIRES: x_step > 0.
