@@ -147,6 +147,15 @@ std::int64_t file_size(std::FILE* file) {
     return size;
 }
 
+bool set_receive_timestamps(handle) { return true; }
+
+// Stamped by the fake clock, so a target can tell every datagram's time.
+int receive_stamped(handle h, void* buffer, std::size_t capacity, std::int64_t* received_ns) {
+    const int n = receive(h, buffer, capacity, nullptr);
+    if (n >= 0) *received_ns = net().now_ms * 1000000;
+    return n;
+}
+
 std::int64_t monotonic_ms() { return net().now_ms; }
 
 std::vector<std::uint32_t> up_ipv4_addresses() { return {vorex_fuzz::host_a, 0x0100007F, vorex_fuzz::host_b}; }

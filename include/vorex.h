@@ -13,6 +13,7 @@
 #ifndef VOREX_H
 #define VOREX_H
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -163,6 +164,10 @@ struct vorex_profile {
     std::vector<std::uint16_t> raw_values;    // single-value types: every sample
 };
 
+// When a datagram reached the host: nanoseconds since the Unix epoch, the
+// clock ROS and DDS stamp messages with.
+using vorex_receive_time = std::chrono::time_point<std::chrono::system_clock, std::chrono::nanoseconds>;
+
 struct vorex_session_access;
 
 class VOREX_API vorex {
@@ -250,6 +255,11 @@ public:
     // Takes the next profile from the data socket, waiting at most one
     // receive timeout.
     bool get_result(vorex_profile& profile);
+    // The same, with the time the profile's datagram reached the host: the
+    // kernel's receive time on Linux, the time the receive returned on
+    // Windows. `received` is set for every datagram taken that fits a
+    // profile, accepted or not, and left as it was when none came.
+    bool get_result(vorex_profile& profile, vorex_receive_time& received);
     // Fetches the sensor's image into `image`, which holds at least 316224
     // bytes. True only when the whole image arrived and its last chunk was
     // acknowledged; when no datagram came, or they stopped before a chunk

@@ -175,6 +175,7 @@ struct profile_batch {
     py::array_t<std::uint8_t> headers;   // (n, 64)
     py::array_t<double> points;          // (total, 2)
     py::array_t<std::int64_t> offsets;   // (n + 1,): profile i is points[offsets[i]:offsets[i + 1]]
+    py::array_t<std::int64_t> received;  // (n,): arrival of each, ns since the Unix epoch
     int malformed = 0;
 };
 
@@ -283,6 +284,7 @@ public:
         std::vector<std::uint8_t> headers;
         std::vector<double> points;
         std::vector<std::int64_t> offsets{0};
+        std::vector<std::int64_t> received;
         int malformed = 0;
         std::unique_lock<std::mutex> lock(profile_lock_, std::defer_lock);
         in_library counted;
@@ -291,9 +293,11 @@ public:
             lock.lock();
             headers.reserve(static_cast<std::size_t>(count) * sizeof(vorex_profile_header_t));
             offsets.reserve(static_cast<std::size_t>(count) + 1);
+            received.reserve(static_cast<std::size_t>(count));
+            vorex_receive_time at{};
             const auto give_up = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
             while (static_cast<int>(offsets.size()) <= count) {
-                if (!session_->get_result(scratch_)) {
+                if (!session_->get_result(scratch_, at)) {
                     if (std::strcmp(session_->error_msg(), "No error") != 0) ++malformed;
                     else if (std::chrono::steady_clock::now() >= give_up) break;
                     continue;
@@ -304,6 +308,7 @@ public:
                 if (points.empty()) points.reserve(static_cast<std::size_t>(count) * 2 * scratch_.points.size());
                 points.insert(points.end(), xz, xz + 2 * scratch_.points.size());
                 offsets.push_back(static_cast<std::int64_t>(points.size() / 2));
+                received.push_back(at.time_since_epoch().count());
             }
         }
         profile_batch batch;
@@ -312,6 +317,7 @@ public:
         batch.headers = array_owning(std::move(headers), {n, static_cast<py::ssize_t>(sizeof(vorex_profile_header_t))});
         batch.points = array_owning(std::move(points), {total, py::ssize_t{2}});
         batch.offsets = array_owning(std::move(offsets), {n + 1});
+        batch.received = array_owning(std::move(received), {n});
         batch.malformed = malformed;
         return batch;
     }
@@ -551,6 +557,9 @@ PYBIND11_MODULE(_vorex, m) {
         .def_readonly("headers", &profile_batch::headers, "(n, 64) uint8 array: each profile's header as received.")
         .def_readonly("points", &profile_batch::points, "(total, 2) float64 array of (x, z) of every profile in turn.")
         .def_readonly("offsets", &profile_batch::offsets, "(n + 1,) int64 array: where each profile's points begin.")
+        .def_readonly("received", &profile_batch::received,
+                      "(n,) int64 array: when each profile's datagram reached the host, in ns since the Unix "
+                      "epoch (the kernel's receive time on Linux).")
         .def_readonly("malformed", &profile_batch::malformed, "Malformed datagrams passed over meanwhile.")
         .def("__len__", [](const profile_batch& b) { return b.offsets.shape(0) - 1; })
         .def("__repr__", [](const profile_batch& b) {

@@ -2,7 +2,9 @@
 // decoded by get_result.
 #include <cmath>
 #include <cstring>
+#include <chrono>
 #include <limits>
+#include <thread>
 
 #include "data_support.h"
 
@@ -252,6 +254,56 @@ TEST_F(profile_test, each_call_takes_exactly_one_datagram_in_arrival_order) {
     EXPECT_FALSE(session->get_result(profile));  // the refused one is consumed
     EXPECT_FALSE(session->get_result(profile));  // and nothing stands behind it
     EXPECT_STREQ(session->error_msg(), "No error");
+}
+
+// Whether this platform stamps datagrams as they arrive: Linux does, Winsock
+// does not, nor does qemu-i386, which refuses the option.
+bool arrival_stamps() {
+    const vorex_net::handle probe = vorex_net::open_udp();
+    const bool stamped = vorex_net::set_receive_timestamps(probe);
+    vorex_net::close(probe);
+    return stamped;
+}
+
+// The stamp is when the datagram arrived, not when get_result took it: two
+// datagrams queued a while apart keep their own times. Without arrival
+// stamps it is when the receive returned.
+TEST_F(profile_test, receive_time_is_each_datagram_arrival) {
+    using clock = std::chrono::system_clock;
+    auto sent = [&](std::uint16_t v) {
+        bytes d = profile_datagram(16, 0, 0, 1);
+        set_value(d, 0, v);
+        const vorex_receive_time before = clock::now();
+        EXPECT_TRUE(sender.send(d));
+        return std::make_pair(before, vorex_receive_time(clock::now()));
+    };
+    const auto first = sent(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const auto second = sent(2);
+    bytes bad = profile_datagram(16, 0, 0, 1);
+    bad[0] = 15;
+    ASSERT_TRUE(sender.send(bad));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const vorex_receive_time taking = clock::now();
+
+    vorex_receive_time at[3];
+    ASSERT_TRUE(session->get_result(profile, at[0]));
+    ASSERT_TRUE(session->get_result(profile, at[1]));
+    EXPECT_EQ(profile.raw_values[0], 2);
+    EXPECT_FALSE(session->get_result(profile, at[2]));  // refused, but it came
+    const vorex_receive_time untouched = at[2];
+    EXPECT_FALSE(session->get_result(profile, at[2]));
+    EXPECT_EQ(at[2], untouched);
+    if (!arrival_stamps()) {
+        for (const vorex_receive_time& t : at) EXPECT_GE(t, taking);
+        return;
+    }
+    EXPECT_GE(at[0], first.first);
+    EXPECT_LE(at[0], first.second);
+    EXPECT_GE(at[1], second.first);
+    EXPECT_LE(at[1], second.second);
+    EXPECT_GE(at[2], second.second);
+    EXPECT_LE(at[2], taking);
 }
 
 }  // namespace

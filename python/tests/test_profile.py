@@ -1,4 +1,5 @@
 import struct
+import time
 
 import numpy as np
 import pytest
@@ -68,8 +69,10 @@ def test_get_results_takes_a_batch_in_arrays_passing_over_malformed_datagrams(sc
     scripted.send_profile(bytes([16]) + bytes(100))  # type 16 cut short: malformed
     for d in datagrams[2:]:
         scripted.send_profile(d)
+    sent_by = time.time_ns()
     batch = scripted.session.get_results(4)
     assert len(batch) == 4 and batch.malformed == 1
+    assert batch.received.shape == (4,) and (np.diff(batch.received) >= 0).all() and batch.received[-1] <= sent_by
     assert batch.headers.shape == (4, 64) and batch.offsets.shape == (5,)
     assert batch.points.dtype == np.float64 and batch.points.flags.c_contiguous
     for i, d in enumerate(datagrams):

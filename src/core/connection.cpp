@@ -69,6 +69,7 @@ bool vorex::connect() {
         return false;
     }
     vorex_net::set_receive_buffer(data_socket, data_receive_buffer_bytes);
+    vorex_net::set_receive_timestamps(data_socket);
     const vorex_net::endpoint data_local{local_address_for(record),
                                          vorex_wire::load_u16_le(record + vorex_wire::device::at_data_port)};
     if (vorex_net::bind(data_socket, data_local)) return true;

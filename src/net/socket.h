@@ -80,6 +80,14 @@ constexpr int oversize_datagram = -2;
 // A port-unreachable report of an earlier send never fails it.
 // `from` receives the sender when given.
 int receive(handle h, void* buffer, std::size_t capacity, endpoint* from = nullptr);
+// Has the platform note when each datagram reaches the socket, for
+// receive_stamped. False where it cannot (the stamp is then the time the
+// receive returned).
+bool set_receive_timestamps(handle h);
+// receive, with when the datagram reached the host, in nanoseconds since
+// the Unix epoch: the kernel's time where set_receive_timestamps took,
+// otherwise the time the receive returned. Set only on success.
+int receive_stamped(handle h, void* buffer, std::size_t capacity, std::int64_t* received_ns);
 // The same from whichever of `count` sockets has a datagram first, waiting
 // as long as the first socket's receive timeout.
 int receive_any(const handle* sockets, std::size_t count, void* buffer, std::size_t capacity,

@@ -17,6 +17,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
+#include <ctime>
 #include <memory>
 
 namespace vorex_net {
@@ -62,15 +64,45 @@ int wait_readable(pollfd* fds, nfds_t count, int timeout_ms, steady::time_point 
     }
 }
 
-// One recvfrom. MSG_TRUNC reports the real length, so an oversize datagram
+std::int64_t wall_clock_ns() {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// The kernel's receive time from a message's control data, when
+// SO_TIMESTAMPNS put it there; otherwise now.
+std::int64_t arrival_of(msghdr& message) {
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
+        timespec at{};
+        std::memcpy(&at, CMSG_DATA(c), sizeof at);
+        return static_cast<std::int64_t>(at.tv_sec) * 1000000000 + at.tv_nsec;
+    }
+    return wall_clock_ns();
+}
+
+// One recvmsg. MSG_TRUNC reports the real length, so an oversize datagram
 // fails the receive as it does on platforms that refuse it outright.
-int take_datagram(int fd, void* buffer, std::size_t capacity, int flags, endpoint* from) {
+int take_datagram(int fd, void* buffer, std::size_t capacity, int flags, endpoint* from,
+                  std::int64_t* received_ns) {
     sockaddr_in a{};
-    socklen_t len = sizeof a;
-    const ssize_t n = ::recvfrom(fd, buffer, capacity, flags | MSG_TRUNC, reinterpret_cast<sockaddr*>(&a), &len);
+    iovec data{buffer, capacity};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr message{};
+    message.msg_name = &a;
+    message.msg_namelen = sizeof a;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    if (received_ns) {
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+    }
+    const ssize_t n = ::recvmsg(fd, &message, flags | MSG_TRUNC);
     if (n < 0) return -1;
     if (static_cast<std::size_t>(n) > capacity) return oversize_datagram;
     if (from) *from = from_sockaddr(a);
+    if (received_ns) *received_ns = arrival_of(message);
     return static_cast<int>(n);
 }
 
@@ -79,16 +111,27 @@ bool interrupted_or_raced() { return errno == EINTR || errno == EAGAIN || errno 
 // Waits for a datagram on any of `fds` for the rest of `timeout_ms` since
 // `started`, then takes it without blocking.
 int take_when_readable(pollfd* fds, nfds_t count, int timeout_ms, steady::time_point started, void* buffer,
-                       std::size_t capacity, endpoint* from) {
+                       std::size_t capacity, endpoint* from, std::int64_t* received_ns = nullptr) {
     for (;;) {
         const int which = wait_readable(fds, count, timeout_ms, started);
         if (which < 0) return -1;
         errno = 0;
-        const int n = take_datagram(fds[which].fd, buffer, capacity, MSG_DONTWAIT, from);
+        const int n = take_datagram(fds[which].fd, buffer, capacity, MSG_DONTWAIT, from, received_ns);
         // Another owner of the socket may have taken the datagram first.
         if (n == -1 && interrupted_or_raced()) continue;
         return n;
     }
+}
+
+int receive_one(handle h, void* buffer, std::size_t capacity, endpoint* from, std::int64_t* received_ns) {
+    const steady::time_point started = steady::now();
+    const int n = take_datagram(fd_of(h), buffer, capacity, 0, from, received_ns);
+    // Linux ends a receive that has a timeout with EINTR even under
+    // SA_RESTART, and calling it again would start a fresh timeout: a
+    // periodic signal would make the wait endless.
+    if (n != -1 || errno != EINTR) return n;
+    pollfd fd{fd_of(h), POLLIN, 0};
+    return take_when_readable(&fd, 1, receive_timeout_of(fd_of(h)), started, buffer, capacity, from, received_ns);
 }
 
 struct ifaddrs_release {
@@ -164,14 +207,13 @@ int send_to(handle h, const void* data, std::size_t length, endpoint to) {
 }
 
 int receive(handle h, void* buffer, std::size_t capacity, endpoint* from) {
-    const steady::time_point started = steady::now();
-    const int n = take_datagram(fd_of(h), buffer, capacity, 0, from);
-    // Linux ends a receive that has a timeout with EINTR even under
-    // SA_RESTART, and calling it again would start a fresh timeout: a
-    // periodic signal would make the wait endless.
-    if (n != -1 || errno != EINTR) return n;
-    pollfd fd{fd_of(h), POLLIN, 0};
-    return take_when_readable(&fd, 1, receive_timeout_of(fd_of(h)), started, buffer, capacity, from);
+    return receive_one(h, buffer, capacity, from, nullptr);
+}
+
+bool set_receive_timestamps(handle h) { return set_int_option(h, SOL_SOCKET, SO_TIMESTAMPNS, 1); }
+
+int receive_stamped(handle h, void* buffer, std::size_t capacity, std::int64_t* received_ns) {
+    return receive_one(h, buffer, capacity, nullptr, received_ns);
 }
 
 int receive_any(const handle* sockets, std::size_t count, void* buffer, std::size_t capacity, endpoint* from) {

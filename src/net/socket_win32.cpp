@@ -24,6 +24,7 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <memory>
 
 namespace vorex_net {
@@ -199,6 +200,19 @@ int receive(handle h, void* buffer, std::size_t capacity, endpoint* from) {
                        reinterpret_cast<sockaddr*>(&a), &len);
     if (n == SOCKET_ERROR) return last_failure() == winsock::failure::oversize ? oversize_datagram : -1;
     if (from) *from = from_sockaddr(a);
+    return n;
+}
+
+// Winsock has no per-datagram arrival time for UDP: the stamp is the time
+// the receive returned.
+bool set_receive_timestamps(handle) { return false; }
+
+int receive_stamped(handle h, void* buffer, std::size_t capacity, std::int64_t* received_ns) {
+    const int n = receive(h, buffer, capacity, nullptr);
+    if (n >= 0) {
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        *received_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count();
+    }
     return n;
 }
 
