@@ -71,10 +71,15 @@ std::vector<assembly_case> cases() {
          {p, p, p, p}, {1000ms, 1010ms, 1030ms, 1040ms}, {0, 200.0, 0}, 5, 5, 0, 1, 2, 1,
          {5, 5, 5, 5, 5, 5, 5, 5, 5, 5, nan, nan, nan, nan, nan, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5}},
         {"by speed, jitter under half a period keeps every profile in its own row",
-         {p, p, p, p}, {0ms, 9ms, 21ms, 30ms}, {0, 100.0, 0}, 4, 5, 0, 1, 0.9, 0,
+         {p, p, p, p}, {0ms, 9ms, 21ms, 30ms}, {0, 100.0, 0}, 4, 5, 0, 1, 1.02, 0,
          std::vector<float>(20, 5)},
+        {"by speed, a stall and the burst that catches up leave no row missing and no drift",
+         {p, p, p, p, p}, {0ms, 10ms, 27ms, 30ms, 40ms}, {0, 100.0, 0}, 5, 5, 0, 1, 1.0, 0,
+         std::vector<float>(25, 5)},
     };
 }
+
+void PrintTo(const assembly_case& c, std::ostream* out) { *out << c.name; }
 
 class assembly : public ::testing::TestWithParam<assembly_case> {};
 

@@ -32,14 +32,6 @@ struct scan_command_options {
     CLI::Option* duration_given = nullptr;
 };
 
-// One try at the next profile (at most one receive timeout) and when it
-// arrived.
-bool next_profile(vorex& sensor, vorex_profile& profile, std::chrono::nanoseconds& received) {
-    if (!sensor.get_result(profile)) return false;
-    received = std::chrono::system_clock::now().time_since_epoch();
-    return true;
-}
-
 double seconds_since(clock::time_point t) { return std::chrono::duration<double>(clock::now() - t).count(); }
 
 // What the user asked for makes sense together, before any search.
@@ -74,13 +66,15 @@ void run_scan(const scan_command_options& o) {
 
     vorex_scan::scan_assembly scan;
     vorex_profile profile;
-    std::chrono::nanoseconds received{};
+    vorex_receive_time received;
     live_line bar(std::chrono::milliseconds(100), live_line::at_end::keep);
     const auto start = clock::now();
     auto last = start;
     while (o.count_given->count() > 0 ? scan.size() < o.count : seconds_since(start) < o.duration) {
-        if (next_profile(*sensor, profile, received)) {
-            scan.add(profile.points, received);
+        // The kernel's arrival time: rows do not follow when this loop
+        // happened to get to a profile.
+        if (sensor->get_result(profile, received)) {
+            scan.add(profile.points, received.time_since_epoch());
             last = clock::now();
         } else if (seconds_since(last) >= o.idle) {
             bar.clear();

@@ -31,6 +31,65 @@ struct x_extent {
     double high = 0;
 };
 
+// Rows i + q_i with q non-decreasing and nearest (least squares) to
+// `wanted` - i: profile i's row as near its slot as the order of arrival
+// allows. Pool-adjacent-violators over the offsets.
+void ordered_rows(const std::vector<double>& wanted, std::vector<std::size_t>& rows) {
+    struct block {
+        double sum;
+        std::size_t count;
+        double mean() const { return sum / static_cast<double>(count); }
+    };
+    std::vector<block> blocks;
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+        blocks.push_back({wanted[i] - static_cast<double>(i), 1});
+        while (blocks.size() > 1 && blocks[blocks.size() - 2].mean() > blocks.back().mean()) {
+            blocks[blocks.size() - 2].sum += blocks.back().sum;
+            blocks[blocks.size() - 2].count += blocks.back().count;
+            blocks.pop_back();
+        }
+    }
+    std::vector<double> offsets;
+    for (const block& b : blocks) offsets.insert(offsets.end(), b.count, std::round(b.mean()));
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        rows[i] = static_cast<std::size_t>(std::max(0.0, offsets[i] - offsets[0] + static_cast<double>(i)));
+}
+
+// Places profiles received at `times` (seconds, in order of arrival) in
+// rows one period apart and returns the period. A first guess (the median
+// gap) gives slots; the rows they allow give a better period by a least
+// squares fit of time on row; twice over, so a long scan does not drift
+// by the first guess's error. One profile: row 0 and period 0.
+double rows_by_time(const std::vector<double>& times, std::vector<std::size_t>& rows) {
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < times.size(); ++i)
+        if (times[i] > times[i - 1]) gaps.push_back(times[i] - times[i - 1]);
+    double period = median(std::move(gaps));
+    double start = times.empty() ? 0 : times[0];
+    for (int pass = 0; pass < 3 && period > 0; ++pass) {
+        std::vector<double> slots;
+        for (const double t : times) slots.push_back(std::round((t - start) / period));
+        ordered_rows(slots, rows);
+        double mean_r = 0, mean_t = 0;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            mean_r += static_cast<double>(rows[i]);
+            mean_t += times[i] - times[0];
+        }
+        mean_r /= static_cast<double>(rows.size());
+        mean_t /= static_cast<double>(rows.size());
+        double srt = 0, srr = 0;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const double dr = static_cast<double>(rows[i]) - mean_r;
+            srt += dr * (times[i] - times[0] - mean_t);
+            srr += dr * dr;
+        }
+        if (srr <= 0 || srt <= 0) break;
+        period = srt / srr;
+        start = times[0] + mean_t - period * mean_r;
+    }
+    return period;
+}
+
 }  // namespace
 
 z_range range_of(const height_map& map) {
@@ -132,23 +191,11 @@ height_map scan_assembly::build(const scan_options& options) const {
     std::vector<std::size_t> rows(profiles_.size());
     map.y_step = options.pitch;
     for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = i;
-    if (options.speed > 0 && profiles_.size() > 1) {
-        std::vector<double> gaps;
-        for (std::size_t i = 1; i < profiles_.size(); ++i) {
-            const auto gap = profiles_[i].received - profiles_[i - 1].received;
-            if (gap.count() > 0) gaps.push_back(std::chrono::duration<double>(gap).count());
-        }
-        const double period = median(std::move(gaps));
-        map.y_step = options.speed * period;
-        // Late and early arrivals round to their slot; two in one slot
-        // (jitter over half a period) push the later one on.
-        for (std::size_t i = 1; period > 0 && i < rows.size(); ++i) {
-            const double since = std::chrono::duration<double>(profiles_[i].received - profiles_[0].received).count();
-            const double slot = std::max(0.0, std::round(since / period));
-            rows[i] = std::max(rows[i - 1] + 1, static_cast<std::size_t>(slot));
-        }
-    } else if (options.speed > 0) {
-        map.y_step = 0;  // one profile: no travel to tell
+    if (options.speed > 0) {
+        std::vector<double> times;
+        for (const profile& p : profiles_) times.push_back(std::chrono::duration<double>(p.received).count());
+        const double period = rows_by_time(times, rows);
+        map.y_step = options.speed * period;  // 0 for one profile: no travel to tell
     }
     map.rows = rows.empty() ? 0 : rows.back() + 1;
     map.profiles = profiles_.size();
