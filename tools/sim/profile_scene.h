@@ -37,17 +37,17 @@ constexpr std::size_t at_sequence = 4;
 // engraved in its lower half, a cylinder lying along Y and a sphere, all on
 // the conveyor plane (untilted here). Heights in mm above the plane.
 namespace part {
-constexpr double period = 260.0;  // one part and the gap before the next
+constexpr double period = 320.0;  // one part and the conveyor around it
 constexpr double block_left = -110.0, block_right = -10.0;
-constexpr double block_front = 20.0, block_back = 220.0;
-constexpr double step_at = 120.0;  // Y where the top steps up
+constexpr double block_front = 60.0, block_back = 260.0;
+constexpr double step_at = 160.0;  // Y where the top steps up
 constexpr double block_low = 20.0, block_high = 35.0;
 constexpr double letter_left = -95.0, letter_right = -25.0, letter_middle = -60.0;
-constexpr double letter_top = 35.0, letter_bottom = 105.0;
+constexpr double letter_top = 75.0, letter_bottom = 145.0;
 constexpr double letter_half_width = 5.0, letter_depth = 5.0;
 constexpr double cylinder_axis = 35.0, cylinder_radius = 20.0;
-constexpr double cylinder_front = 30.0, cylinder_back = 210.0;
-constexpr double sphere_x = 90.0, sphere_y = 120.0, sphere_radius = 18.0;
+constexpr double cylinder_front = 70.0, cylinder_back = 250.0;
+constexpr double sphere_x = 90.0, sphere_y = 160.0, sphere_radius = 18.0;
 }  // namespace part
 
 // The part's height at (x, y), y along the part from its leading edge.
