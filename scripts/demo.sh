@@ -64,7 +64,18 @@ ctl log
 step "Three seconds of its traffic, recorded" record --out capture.pcap --duration 3 --service
 ctl record --out "$out/capture.pcap" --duration 3 --service
 
+# The simulator again, now with a part sliding past the line: its travel
+# starts when the scan below searches, so the scan begins just before it.
+kill "$sim_pid" && wait "$sim_pid" 2>/dev/null || true
+ip netns exec "$sensor" build/demo/tools/vorex-sim --ip 198.18.0.50 --mask 255.255.255.0 \
+  --scene part --speed 100 >"$scratch/sim-part.log" 2>&1 &
+sim_pid=$!
+sleep 0.5
+step "A part moving past the line at 100 mm/s: a height map and a point cloud" \
+  scan --count 640 --speed 100 --out scan.png --out scan.ply
+ctl scan --count 640 --speed 100 --out "$out/scan.png" --out "$out/scan.ply"
+
 printf '\nReplay it:      vorex-sim --replay %s --loop\n' "$out/capture.pcap"
 printf 'Wireshark:      tshark -X lua_script:tools/wireshark/vorex.lua -r %s\n' "$out/capture.pcap"
 
-printf '\nThe pictures are in %s: profile.svg and image.png (and profiles.csv, capture.pcap).\n' "$out"
+printf '\nThe pictures are in %s: profile.svg, image.png and scan.png (and profiles.csv, capture.pcap, scan.ply).\n' "$out"

@@ -1,5 +1,6 @@
 // scan: profiles of a part moving under the sensor, stacked into a height
 // map and written as a height map, a picture or a point cloud.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -25,7 +26,7 @@ struct scan_command_options {
     double speed = 0;
     double x_step = 0;
     double idle = 5;
-    std::string out;
+    std::vector<std::string> out;
     bool gray16 = false;
     bool metres = false;
     CLI::Option* count_given = nullptr;
@@ -34,16 +35,26 @@ struct scan_command_options {
 
 double seconds_since(clock::time_point t) { return std::chrono::duration<double>(clock::now() - t).count(); }
 
-// What the user asked for makes sense together, before any search.
-scan_format checked_format(const scan_command_options& o) {
+// What the user asked for makes sense together, before any search: the
+// format of each file.
+std::vector<scan_format> checked_formats(const scan_command_options& o) {
     if (o.count_given->count() == 0 && o.duration_given->count() == 0) usage_error("give --count or --duration");
-    const scan_format format = scan_format_of(o.out, o.gray16);
-    if (format == scan_format::other)
-        usage_error("--out must name a .tiff, .png, .ply, .pcd or .csv file: " + o.out);
-    if (o.gray16 && format != scan_format::gray16_png) usage_error("--gray16 needs a .png file");
-    if (o.metres && format != scan_format::ply && format != scan_format::pcd && format != scan_format::csv)
+    std::vector<scan_format> formats;
+    for (const std::string& out : o.out) {
+        const scan_format format = scan_format_of(out, o.gray16);
+        if (format == scan_format::other)
+            usage_error("--out must name a .tiff, .png, .ply, .pcd or .csv file: " + out);
+        formats.push_back(format);
+    }
+    const auto any = [&](std::initializer_list<scan_format> wanted) {
+        return std::any_of(formats.begin(), formats.end(), [&](scan_format f) {
+            return std::find(wanted.begin(), wanted.end(), f) != wanted.end();
+        });
+    };
+    if (o.gray16 && !any({scan_format::gray16_png})) usage_error("--gray16 needs a .png file");
+    if (o.metres && !any({scan_format::ply, scan_format::pcd, scan_format::csv}))
         usage_error("--metres needs a .ply, .pcd or .csv file");
-    return format;
+    return formats;
 }
 
 std::string summary(const vorex_scan::height_map& map, bool by_speed, std::int64_t dropped) {
@@ -58,7 +69,7 @@ std::string summary(const vorex_scan::height_map& map, bool by_speed, std::int64
 }
 
 void run_scan(const scan_command_options& o) {
-    const scan_format format = checked_format(o);
+    const std::vector<scan_format> formats = checked_formats(o);
     library_scope library;
     const auto sensor = open_sensor(o.sensor.resolve());
     const std::uint16_t port = sensor->info().data_port;
@@ -88,10 +99,13 @@ void run_scan(const scan_command_options& o) {
 
     const vorex_scan::height_map map = scan.build({o.pitch, o.speed, o.x_step});
     if (map.rows == 0) fail("no point measured in " + std::to_string(scan.size()) + " profiles");
-    std::string error;
-    if (!write_scan(o.out, format, map, o.metres, &error)) fail(error);
+    std::string error, names;
+    for (std::size_t i = 0; i < o.out.size(); ++i) {
+        if (!write_scan(o.out[i], formats[i], map, o.metres, &error)) fail(error);
+        names += (i ? ", " : "") + o.out[i];
+    }
     const std::int64_t dropped = drops_before < 0 || drops_after < 0 ? -1 : drops_after - drops_before;
-    std::printf("%s: %s\n", o.out.c_str(), summary(map, o.speed > 0, dropped).c_str());
+    std::printf("%s: %s\n", names.c_str(), summary(map, o.speed > 0, dropped).c_str());
 }
 
 }  // namespace
@@ -120,7 +134,10 @@ void add_scan_command(CLI::App& app, command_registry& registry) {
     s->add_option("--idle", scan->idle, "Fail when no profile arrives for this many seconds")
         ->check(positive_number())
         ->capture_default_str();
-    s->add_option("--out", scan->out, "The file: NAME.tiff, NAME.png, NAME.ply, NAME.pcd or NAME.csv")->required();
+    s->add_option("--out", scan->out,
+                  "The file: NAME.tiff, NAME.png, NAME.ply, NAME.pcd or NAME.csv (give it again for more files of "
+                  "the same scan)")
+        ->required();
     s->add_flag("--gray16", scan->gray16,
                 "With .png: 16-bit grey heights instead of colours (the scale is in the file's text: "
                 "Z mm = offset + (value - 1) * step, 0 missing)");
