@@ -14,6 +14,17 @@ constexpr float missing = std::numeric_limits<float>::quiet_NaN();
 constexpr double on_centre = 1e-9;
 // Neighbours farther apart than this many native spacings are not bridged.
 constexpr double bridged_spacings = 2.5;
+constexpr std::size_t spacing_samples = 32;
+
+// Floors without the library call that std::floor becomes without SSE4.1;
+// for values well inside the range of a long, as cell positions are
+// (points far off the grid are clamped first).
+double floor_of(double v) {
+    const double t = static_cast<double>(static_cast<long>(v));
+    return t - (v < t ? 1 : 0);
+}
+double ceil_of(double v) { return -floor_of(-v); }
+constexpr double far_off = 1e15;  // cells; any point beyond this is off the grid anyway
 
 bool finite(const vorex_point_t& p) { return std::isfinite(p.x) && std::isfinite(p.z); }
 
@@ -108,7 +119,7 @@ double native_spacing(const std::vector<vorex_point_t>& points) {
     xs.reserve(points.size());
     for (const vorex_point_t& p : points)
         if (finite(p)) xs.push_back(p.x);
-    std::sort(xs.begin(), xs.end());
+    if (!std::is_sorted(xs.begin(), xs.end())) std::sort(xs.begin(), xs.end());
     std::vector<double> gaps;
     for (std::size_t i = 1; i < xs.size(); ++i)
         if (xs[i] > xs[i - 1]) gaps.push_back(xs[i] - xs[i - 1]);
@@ -139,19 +150,23 @@ void row_grid::fill(const std::vector<vorex_point_t>& points, float* row) {
     }
     const std::vector<vorex_point_t>& p = *ordered;
     const double last = static_cast<double>(columns_) - 1;
+    const double per_step = 1.0 / x_step_;
+    const auto cell_of = [&](double x) { return std::clamp((x - x_origin_) * per_step, -far_off, far_off); };
+    double u = p.empty() ? 0 : cell_of(p[0].x);
     for (std::size_t i = 0; i < p.size(); ++i) {
-        const double u = (p[i].x - x_origin_) / x_step_;
         // A point on a cell's centre gives that cell, neighbours or not.
-        const double nearest = std::round(u);
+        const double nearest = floor_of(u + 0.5);
         if (std::fabs(u - nearest) <= on_centre && nearest >= 0 && nearest <= last)
             row[static_cast<std::size_t>(nearest)] = static_cast<float>(p[i].z);
         if (i + 1 == p.size()) break;
         const vorex_point_t& a = p[i];
         const vorex_point_t& b = p[i + 1];
+        const double next = cell_of(b.x);
         const double gap = b.x - a.x;
+        const double first = std::max(0.0, ceil_of(u - on_centre));
+        const double end = std::min(last, floor_of(next + on_centre));
+        u = next;
         if (gap <= 0 || gap > bridge_) continue;
-        const double first = std::max(0.0, std::ceil(u - on_centre));
-        const double end = std::min(last, std::floor((b.x - x_origin_) / x_step_ + on_centre));
         for (double c = first; c <= end; ++c) {
             const double t = std::clamp((x_origin_ + c * x_step_ - a.x) / gap, 0.0, 1.0);
             row[static_cast<std::size_t>(c)] = static_cast<float>(a.z + (b.z - a.z) * t);
@@ -167,14 +182,18 @@ height_map scan_assembly::build(const scan_options& options) const {
     height_map map;
     x_extent extent;
     std::vector<double> spacings;
-    for (const profile& p : profiles_) {
+    for (const profile& p : profiles_)
         for (const vorex_point_t& q : p.points) {
             if (!finite(q)) continue;
             extent.low = extent.found ? std::min(extent.low, q.x) : q.x;
             extent.high = extent.found ? std::max(extent.high, q.x) : q.x;
             extent.found = true;
         }
-        const double s = native_spacing(p.points);
+    // The sensor's spacing hardly changes within a scan: profiles spread
+    // over it tell it as well as all of them.
+    const std::size_t sample_every = std::max<std::size_t>(1, profiles_.size() / spacing_samples);
+    for (std::size_t i = 0; i < profiles_.size(); i += sample_every) {
+        const double s = native_spacing(profiles_[i].points);
         if (s > 0) spacings.push_back(s);
     }
     if (!extent.found) return map;
