@@ -46,7 +46,8 @@ ctl search
 step "What the sensor reports about itself" info
 ctl info
 step "The first bytes of its 1400-byte parameter block" params get --hex
-ctl params get --hex | head -n 4
+ctl params get --hex >"$scratch/params.hex"  # whole, then shown: head would cut the pipe under it
+head -n 4 "$scratch/params.hex"
 step "One parameter group" params get --group laser --hex
 ctl params get --group laser --hex
 step "Profiles for one second" stream --duration 1 --out "$out/profiles.csv"
