@@ -17,10 +17,10 @@ constexpr double bridged_spacings = 2.5;
 constexpr std::size_t spacing_samples = 32;
 
 // Floors without the library call that std::floor becomes without SSE4.1;
-// for values well inside the range of a long, as cell positions are
+// for values well inside the range of 64 bits, as cell positions are
 // (points far off the grid are clamped first).
 double floor_of(double v) {
-    const double t = static_cast<double>(static_cast<long>(v));
+    const double t = static_cast<double>(static_cast<std::int64_t>(v));
     return t - (v < t ? 1 : 0);
 }
 double ceil_of(double v) { return -floor_of(-v); }
