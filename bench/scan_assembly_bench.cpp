@@ -53,7 +53,7 @@ double floor_pass(const std::vector<std::vector<vorex_point_t>>& in, std::vector
 }
 
 // The whole build by speed, per profile.
-void build_vs_floor(benchmark::State& state) {
+void scan_build_vs_floor(benchmark::State& state) {
     const auto& in = part_profiles();
     vorex_scan::scan_assembly scan;
     for (int i = 0; i < profiles; ++i) scan.add(in[i], std::chrono::milliseconds(5 * i));
@@ -71,10 +71,10 @@ void build_vs_floor(benchmark::State& state) {
     state.counters["floor"] = floor_s * 1e9 / n;
     state.counters["ratio"] = build_s / floor_s;
 }
-BENCHMARK(build_vs_floor)->Iterations(20)->UseRealTime();
+BENCHMARK(scan_build_vs_floor)->Iterations(20)->UseRealTime();
 
 // One row filled, per profile (what the viewer's waterfall does for each).
-void fill_vs_floor(benchmark::State& state) {
+void scan_fill_vs_floor(benchmark::State& state) {
     const auto& in = part_profiles();
     vorex_scan::row_grid grid(-120, 240.0 / 1295, 1296, 0.5);
     std::vector<float> row(2000);
@@ -94,7 +94,7 @@ void fill_vs_floor(benchmark::State& state) {
     state.counters["floor"] = floor_s * 1e9 / n;
     state.counters["ratio"] = fill_s / floor_s;
 }
-BENCHMARK(fill_vs_floor)->Iterations(20)->UseRealTime();
+BENCHMARK(scan_fill_vs_floor)->Iterations(20)->UseRealTime();
 
 }  // namespace
 

@@ -127,6 +127,7 @@ bool write_tiff(const std::string& path, const height_map& map, std::string* err
         std::memcpy(row.data(), &map.z[r * map.columns], map.columns * sizeof(float));
         written = TIFFWriteScanline(tiff, row.data(), static_cast<std::uint32_t>(r), 0) == 1;
     }
+    written = written && TIFFFlush(tiff) == 1;  // the directory too: TIFFClose reports nothing
     TIFFClose(tiff);
     if (!written || std::fflush(file.get()) != 0) {
         *error = "cannot write " + path + (errno ? std::string(": ") + std::strerror(errno) : "");
