@@ -58,7 +58,7 @@ def row_of(name):
             if m.groups() and "peer_cpu" in pattern:
                 cpus = "one CPU" if m.group(1) == "0" else "two CPUs"
             if "path:(\\d)" in pattern:
-                path = ["generic", "AVX2", "AVX-512"][int(m.group(2))]
+                path = ["generic", "AVX2", "AVX-512", "generic FMA"][int(m.group(2))]
             return name, order, label.format(*m.groups(), cpus=cpus, path=path), unit, floor, better, target
     return None
 

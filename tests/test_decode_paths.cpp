@@ -136,8 +136,15 @@ TEST(decode_builds, every_build_decodes_the_same_bits) {
     EXPECT_EQ(h, decoded_by_the_64_bit_build) << std::hex << "0x" << h;
 }
 
-INSTANTIATE_TEST_SUITE_P(all, decode_paths, ::testing::Values(decode_path::avx2, decode_path::avx512),
-                         [](const auto& p) { return p.param == decode_path::avx2 ? "avx2" : "avx512"; });
+INSTANTIATE_TEST_SUITE_P(all, decode_paths,
+                         ::testing::Values(decode_path::avx2, decode_path::avx512, decode_path::generic_fma),
+                         [](const auto& p) {
+                             switch (p.param) {
+                             case decode_path::avx2: return "avx2";
+                             case decode_path::avx512: return "avx512";
+                             default: return "generic_fma";
+                             }
+                         });
 
 }  // namespace
 }  // namespace vorex_test

@@ -18,25 +18,64 @@ constexpr int first_type = 16;
 constexpr int last_type = 19;
 static_assert(layouts[3].size == max_profile_datagram, "type 19 is the largest datagram");
 
-void generic_single_values(const std::uint8_t* samples, int count, double divisor, vorex_profile& profile) {
+// How the generic loops divide a numerator by the record's divisor: by the
+// divider, or by the reciprocal corrected once with fused multiply-add,
+// which rounds as the division does (see the vector kernels). Inlined into
+// the FMA-built loops below, the fused operations are single instructions.
+struct divided {
+    double divisor;
+    double operator()(double a) const { return a / divisor; }
+};
+
+struct corrected {
+    double divisor, reciprocal;
+    explicit corrected(double d) : divisor(d), reciprocal(1.0 / d) {}
+    double operator()(double a) const {
+        const double q = a * reciprocal;
+        const double r = __builtin_fma(q, divisor, -a);
+        return __builtin_fma(-r, reciprocal, q);
+    }
+};
+
+template <typename Quotient>
+inline __attribute__((always_inline)) void generic_single_values(const std::uint8_t* samples, int count,
+                                                                 Quotient quotient, vorex_profile& profile) {
     std::uint16_t* raw = profile.raw_values.data();
     for (int i = 0; i < count; ++i) {
         const std::uint16_t v = vorex_wire::load_u16_le(samples + 2 * i);
         raw[i] = v;
-        if (v != 0) profile.points.push_back({static_cast<double>(i), static_cast<double>(v) / divisor});
+        if (v != 0) profile.points.push_back({static_cast<double>(i), quotient(static_cast<double>(v))});
     }
 }
 
-void generic_pairs(const std::uint8_t* samples, int count, double x_scale, double z_scale, double divisor,
-                  vorex_profile& profile) {
+template <typename Quotient>
+inline __attribute__((always_inline)) void generic_pairs(const std::uint8_t* samples, int count, double x_scale,
+                                                         double z_scale, Quotient quotient, vorex_profile& profile) {
     for (int i = 0; i < count; ++i) {
         const std::uint8_t* s = samples + 4 * i;
         const std::uint16_t rz = vorex_wire::load_u16_le(s + 2);
         // A zero Z marks a point the sensor did not measure.
         if (rz == 0) continue;
         const double rx = vorex_wire::load_i16_le(s);
-        profile.points.push_back({(rx * x_scale) / divisor, (z_scale * static_cast<double>(rz)) / divisor});
+        profile.points.push_back({quotient(rx * x_scale), quotient(z_scale * static_cast<double>(rz))});
     }
+}
+
+template <typename Quotient>
+inline __attribute__((always_inline)) void generic_decode(const decode_job& job, bool pairs, Quotient quotient,
+                                                          vorex_profile& profile) {
+    profile.points.clear();
+    if (pairs) generic_pairs(job.samples, job.count, job.x_scale, job.z_scale, quotient, profile);
+    else generic_single_values(job.samples, job.count, quotient, profile);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("fma")))
+#endif
+void generic_fma_decode(const decode_job& job, bool pairs, vorex_profile& profile) {
+    // A divisor of 0 keeps the division, for the infinities and NaN.
+    if (job.divisor == 0) return generic_decode(job, pairs, divided{job.divisor}, profile);
+    generic_decode(job, pairs, corrected(job.divisor), profile);
 }
 
 // The vector kernels know the point count before they write, so the
@@ -81,12 +120,11 @@ decode_outcome decode_profile(const std::uint8_t* datagram, std::size_t length, 
                          static_cast<double>(vorex_wire::load_u16_le(datagram + at_x_scale)),
                          static_cast<double>(vorex_wire::load_u16_le(datagram + at_z_scale)),
                          static_cast<double>(vorex_wire::load_u16_le(datagram + at_scale_divisor))};
-    if (path != decode_path::generic) {
-        vector_decode(path, job, layout->pairs, profile);
-    } else {
-        profile.points.clear();
-        if (layout->pairs) generic_pairs(job.samples, job.count, job.x_scale, job.z_scale, job.divisor, profile);
-        else generic_single_values(job.samples, job.count, job.divisor, profile);
+    switch (path) {
+    case decode_path::generic: generic_decode(job, layout->pairs, divided{job.divisor}, profile); break;
+    case decode_path::generic_fma: generic_fma_decode(job, layout->pairs, profile); break;
+    case decode_path::avx2:
+    case decode_path::avx512: vector_decode(path, job, layout->pairs, profile); break;
     }
     return decode_outcome::accepted;
 }

@@ -201,6 +201,7 @@ bool decode_path_supported(decode_path path) {
     case decode_path::generic: return true;
     case decode_path::avx2: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     case decode_path::avx512: return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+    case decode_path::generic_fma: return __builtin_cpu_supports("fma");
     }
     return false;
 }
@@ -227,9 +228,11 @@ void decode_single_values(decode_path, const decode_job&, vorex_point_t*) {}
 #endif
 
 decode_path best_decode_path() {
-    static const decode_path best = decode_path_supported(decode_path::avx512) ? decode_path::avx512
-                                     : decode_path_supported(decode_path::avx2) ? decode_path::avx2
-                                                                                 : decode_path::generic;
+    static const decode_path best = [] {
+        for (decode_path p : {decode_path::avx512, decode_path::avx2, decode_path::generic_fma})
+            if (decode_path_supported(p)) return p;
+        return decode_path::generic;
+    }();
     return best;
 }
 

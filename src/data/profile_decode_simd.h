@@ -13,7 +13,9 @@
 
 namespace vorex_data {
 
-enum class decode_path { generic, avx2, avx512 };
+// generic_fma is the generic loop dividing by the corrected reciprocal, for
+// processors with FMA but no AVX2 (the AVX2 path needs FMA as well).
+enum class decode_path { generic, avx2, avx512, generic_fma };
 
 // True when this build carries the path and the processor runs it.
 bool decode_path_supported(decode_path path);

@@ -68,6 +68,7 @@ void udp_endpoint::send(const bytes& data, vorex_net::endpoint to, std::chrono::
         std::lock_guard<std::mutex> guard(mutex_);
         faults = faults_;
     }
+    if (!faults && delay.count() <= 0) return send_now(data, to, false);
     std::vector<fault_injector::outgoing> out;
     if (faults) out = faults->shape(data);
     else out.push_back({data, std::chrono::milliseconds(0), false});
@@ -109,6 +110,11 @@ void udp_endpoint::set_flood_data_target(vorex_net::endpoint to) {
 std::vector<datagram> udp_endpoint::wire() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return wire_;
+}
+
+void udp_endpoint::set_recording(bool on) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    recording_ = on;
 }
 
 std::size_t udp_endpoint::wire_size() const {
@@ -205,7 +211,7 @@ void udp_endpoint::run() {
         handler h;
         {
             std::lock_guard<std::mutex> guard(mutex_);
-            wire_.push_back(d);
+            if (recording_) wire_.push_back(d);
             last_peer_ = from;
             h = handler_;
         }

@@ -58,6 +58,10 @@ public:
     std::vector<datagram> wire() const;
     std::size_t wire_size() const;
     void clear_wire();
+    // Off, received datagrams are handled but not kept (wire(), wire_size()
+    // and wait_for see none): benchmarks, whose thousands of datagrams a
+    // sensor would not copy either.
+    void set_recording(bool on);
     // Waits until at least `count` datagrams were received.
     bool wait_for(std::size_t count, std::chrono::milliseconds timeout) const;
     // Datagrams held back for a later send (delays and faults).
@@ -85,6 +89,7 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable received_;
     std::vector<datagram> wire_;
+    bool recording_ = true;
     std::vector<pending> pending_;
     handler handler_;
     vorex_net::endpoint last_peer_{};
