@@ -94,9 +94,13 @@ private:
 class profile_feed {
 public:
     void publish(std::shared_ptr<const profile_snapshot> s) {
+        std::shared_ptr<const profile_snapshot> oldest;  // freed after the lock, if this held it last
         {
             std::lock_guard<std::mutex> guard(mutex_);
-            if (recent_.size() == waterfall_rows) recent_.pop_front();
+            if (recent_.size() == waterfall_rows) {
+                oldest = std::move(recent_.front());
+                recent_.pop_front();
+            }
             recent_.push_back(s);
             latest_ = std::move(s);
         }
