@@ -3,6 +3,7 @@
 // and rows placed by pitch or by receive time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -110,6 +111,22 @@ INSTANTIATE_TEST_SUITE_P(scan, assembly, ::testing::ValuesIn(cases()),
                          [](const ::testing::TestParamInfo<assembly_case>& param) {
                              return "case_" + std::to_string(param.index);
                          });
+
+// Five profiles held up late in a scan arrive together just before the
+// next one: they close up before it, and no row is left empty anywhere.
+TEST(scan_assembly, a_late_burst_leaves_no_row_missing) {
+    vorex_scan::scan_assembly a;
+    const auto p = line(0, 1, 5, plane);
+    for (int i = 0; i < 30; ++i) {
+        const auto on_time = std::chrono::milliseconds(10 * i);
+        a.add(p, i >= 20 && i < 25 ? 250ms + std::chrono::microseconds(100 * (i - 20)) : on_time);
+    }
+    const height_map m = a.build({0, 100.0, 0});
+    EXPECT_EQ(m.rows, 30u);
+    EXPECT_EQ(m.missing_rows, 0u);
+    EXPECT_NEAR(m.y_step, 1.0, 0.05);
+    EXPECT_EQ(std::count_if(m.z.begin(), m.z.end(), [](float z) { return std::isnan(z); }), 0);
+}
 
 TEST(scan_assembly, the_cloud_holds_each_measured_cell_at_its_place_and_the_range_spans_them) {
     vorex_scan::scan_assembly a;

@@ -43,35 +43,24 @@ struct x_extent {
     double high = 0;
 };
 
-// Rows i + q_i with q non-decreasing and nearest (least squares) to
-// `wanted` - i: profile i's row as near its slot as the order of arrival
-// allows. Pool-adjacent-violators over the offsets.
-void ordered_rows(const std::vector<double>& wanted, std::vector<std::size_t>& rows) {
-    struct block {
-        double sum;
-        std::size_t count;
-        double mean() const { return sum / static_cast<double>(count); }
-    };
-    std::vector<block> blocks;
-    for (std::size_t i = 0; i < wanted.size(); ++i) {
-        blocks.push_back({wanted[i] - static_cast<double>(i), 1});
-        while (blocks.size() > 1 && blocks[blocks.size() - 2].mean() > blocks.back().mean()) {
-            blocks[blocks.size() - 2].sum += blocks.back().sum;
-            blocks[blocks.size() - 2].count += blocks.back().count;
-            blocks.pop_back();
-        }
-    }
-    std::vector<double> offsets;
-    for (const block& b : blocks) offsets.insert(offsets.end(), b.count, std::round(b.mean()));
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        rows[i] = static_cast<std::size_t>(std::max(0.0, offsets[i] - offsets[0] + static_cast<double>(i)));
+// Each profile's row from its slot (its arrival on the period's grid),
+// taken from the last back: a profile that arrived late, as those of a
+// burst after a stall do, sits right before the next one; an earlier slot
+// is kept, so a lost profile leaves its row empty. Arrival is never early
+// by more than the jitter, so the late ones are the ones to move.
+void ordered_rows(const std::vector<double>& slots, std::vector<std::size_t>& rows) {
+    if (slots.empty()) return;
+    std::vector<double> k(slots.size());
+    k.back() = slots.back();
+    for (std::size_t i = slots.size() - 1; i-- > 0;) k[i] = std::min(k[i + 1] - 1, slots[i]);
+    for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<std::size_t>(k[i] - k[0]);
 }
 
 // Places profiles received at `times` (seconds, in order of arrival) in
 // rows one period apart and returns the period. A first guess (the median
 // gap) gives slots; the rows they allow give a better period by a least
-// squares fit of time on row; twice over, so a long scan does not drift
-// by the first guess's error. One profile: row 0 and period 0.
+// squares fit of time on row; three times over, so a long scan does not
+// drift by the first guess's error. One profile: row 0 and period 0.
 double rows_by_time(const std::vector<double>& times, std::vector<std::size_t>& rows) {
     std::vector<double> gaps;
     for (std::size_t i = 1; i < times.size(); ++i)

@@ -10,8 +10,9 @@
 //
 // Rows follow either a fixed pitch (mm of travel per profile: profile i is
 // row i, a lost profile goes unnoticed) or a speed (mm/s): each profile's
-// row comes from its receive time, the row period being the median gap
-// between receive times, so a profile lost on the way leaves a row of NaN.
+// row comes from its receive time on a grid of the profiles' period
+// (fitted to the receive times), so a profile lost on the way leaves a row
+// of NaN, while the late arrivals of a burst after a stall close up.
 #ifndef VOREX_SCAN_HEIGHT_MAP_H
 #define VOREX_SCAN_HEIGHT_MAP_H
 
