@@ -889,10 +889,12 @@ scan_summary parse_summary(const std::string& line, const std::string& file) {
 TEST_F(cli_test, scan_of_the_moving_part_gives_its_heights_and_lost_profiles_leave_missing_rows) {
     namespace part = vorex_sim::part;
     start_sensor();
-    constexpr double rate = 400, speed = 200;
+    // A period of 5 ms: only a stall of half of it at the very last
+    // profile could add a row.
+    constexpr double rate = 200, speed = 100;
     const auto profiles = static_cast<unsigned long>(part::period / speed * rate);
     sim->start_stream(0, {19, rate, {ipv4("198.18.1.1"), data_port}, speed});
-    const run_result r = run({"scan", "--count", std::to_string(profiles), "--speed", "200", "--out", path("part.tiff")});
+    const run_result r = run({"scan", "--count", std::to_string(profiles), "--speed", "100", "--out", path("part.tiff")});
     ASSERT_EQ(r.status, 0) << r.err;
     const scan_summary s = parse_summary(r.out, path("part.tiff"));
     EXPECT_EQ(s.profiles, profiles);
@@ -929,7 +931,7 @@ TEST_F(cli_test, scan_of_the_moving_part_gives_its_heights_and_lost_profiles_lea
     drops.seed = 3;
     sim->set_faults(drops);
     sim->start_stream(0, {19, rate, {ipv4("198.18.1.1"), data_port}, speed});
-    const run_result lossy = run({"scan", "--count", "300", "--speed", "200", "--out", path("lossy.tiff")});
+    const run_result lossy = run({"scan", "--count", "300", "--speed", "100", "--out", path("lossy.tiff")});
     ASSERT_EQ(lossy.status, 0) << lossy.err;
     const scan_summary l = parse_summary(lossy.out, path("lossy.tiff"));
     const tiff_map lm = read_tiff(path("lossy.tiff"));
