@@ -9,6 +9,8 @@ ROWS = [
     (r"decode_vs_plain_pass/type:(\d+)/divisor:(\d+)", "  decode type {0}, divisor {1}", "ns/profile", "plain pass over the same bytes", "lower", None),
     (r"decode_vs_plain_pass/type:(\d+)/path:(\d)", "  decode type {0}, {path} path", "ns/profile", "plain pass over the same bytes", "lower", None),
     (r"decode_vs_plain_pass/type:(\d+)/path:(\d)/divisor:(\d+)", "  decode type {0}, {path} path, divisor {2}", "ns/profile", "plain pass over the same bytes", "lower", None),
+    (r"scan_build_vs_floor", "scan: height map built, per profile (type 19)", "ns/profile", "a pass storing one float a point", "lower", None),
+    (r"scan_fill_vs_floor", "  scan: one row filled, per profile", "ns/profile", "a pass storing one float a point", "lower", None),
     (r"stream/cpu_per_profile", "get_result CPU per profile", "us", "bare receive loop + one decode", "lower", 1.2),
     (r"python_get_result", "Python get_result CPU per profile", "ns", "C++ get_result, same datagram", "lower", None),
     (r"python_get_results", "Python get_results (batches of 10) CPU per profile", "ns", "C++ get_result, same datagram", "lower", 1.3),

@@ -21,6 +21,7 @@
 
 #include "failure_text.h"
 #include "group_members.h"
+#include "height_map.h"
 #include "vorex.h"
 
 namespace py = pybind11;
@@ -93,6 +94,13 @@ void copy_exact_bytes(const py::buffer& data, void* out, std::size_t size, const
     if (given != size)
         throw py::value_error(what + " takes " + std::to_string(size) + " bytes, not " + std::to_string(given));
     std::memcpy(out, view.buf, size);
+}
+
+// "5", "0.5": seconds as the user wrote them.
+std::string seconds_text(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
+    return text;
 }
 
 // Calls of this module inside the library, on any thread: cleanup() is
@@ -320,6 +328,50 @@ public:
         batch.received = array_owning(std::move(received), {n});
         batch.malformed = malformed;
         return batch;
+    }
+
+    // `count` profiles stacked into a height map, the GIL released while
+    // they arrive and while they are laid out: (heights, grid fields).
+    // Raises when no profile comes for `idle` seconds.
+    py::tuple scan(int count, double pitch, double speed, double x_step, double idle) {
+        refuse_inside_progress();
+        require_connected("scan");
+        if (count < 1) throw py::value_error("scan takes a count of 1 or more, not " + std::to_string(count));
+        if ((pitch > 0) == (speed > 0)) throw py::value_error("scan takes a pitch or a speed above 0, one of them");
+        if (!(x_step >= 0)) throw py::value_error("scan takes an x_step above 0, or 0 for the sensor's own");
+        vorex_scan::scan_assembly assembly;
+        vorex_scan::height_map map;
+        bool silent = false;
+        std::unique_lock<std::mutex> lock(profile_lock_, std::defer_lock);
+        in_library counted;
+        {
+            py::gil_scoped_release release;
+            lock.lock();
+            vorex_receive_time at{};
+            const auto limit = std::chrono::duration<double>(idle);
+            auto last = std::chrono::steady_clock::now();
+            while (assembly.size() < static_cast<std::size_t>(count)) {
+                if (session_->get_result(scratch_, at)) {
+                    assembly.add(scratch_.points, at.time_since_epoch());
+                    last = std::chrono::steady_clock::now();
+                } else if (std::chrono::steady_clock::now() - last >= limit) {
+                    silent = true;
+                    break;
+                }
+            }
+            if (!silent) map = assembly.build({pitch, speed, x_step});
+        }
+        const std::string got = std::to_string(assembly.size()) + " received";
+        if (silent) throw failure{"scan", "no profile for " + seconds_text(idle) + " s (" + got + ")"};
+        if (map.rows == 0) throw failure{"scan", "no point measured in " + got + " profiles"};
+        py::dict grid;
+        grid["x_origin"] = map.x_origin;
+        grid["x_step"] = map.x_step;
+        grid["y_step"] = map.y_step;
+        grid["profiles"] = map.profiles;
+        grid["lost"] = map.missing_rows;
+        const auto rows = static_cast<py::ssize_t>(map.rows), columns = static_cast<py::ssize_t>(map.columns);
+        return py::make_tuple(array_owning(std::move(map.z), {rows, columns}), grid);
     }
 
     py::array_t<std::uint8_t> get_image() {
@@ -609,6 +661,8 @@ PYBIND11_MODULE(_vorex, m) {
              "Up to `count` profiles in one call, as one ProfileBatch, with the GIL released throughout.\n"
              "Fewer once `timeout` seconds have passed since the call and no profile came within one receive\n"
              "timeout (100 ms). Malformed datagrams are passed over and counted in `malformed`.")
+        .def("_scan", &sensor::scan, py::arg("count"), py::arg("pitch"), py::arg("speed"), py::arg("x_step"),
+             py::arg("idle"), "The height map of vorex.scan() and its grid as a dict; use vorex.scan().")
         .def("get_image", &sensor::get_image, "The sensor's image as a (488, 648) uint8 array.")
         .def("write_firmware_image", &sensor::write_firmware_image, py::arg("path"), py::arg("progress") = py::none(),
              "Uploads a firmware file and checks the sensor's checksum. progress(done, total) is called after\n"

@@ -46,7 +46,8 @@ ctl search
 step "What the sensor reports about itself" info
 ctl info
 step "The first bytes of its 1400-byte parameter block" params get --hex
-ctl params get --hex | head -n 4
+ctl params get --hex >"$scratch/params.hex"  # whole, then shown: head would cut the pipe under it
+head -n 4 "$scratch/params.hex"
 step "One parameter group" params get --group laser --hex
 ctl params get --group laser --hex
 step "Profiles for one second" stream --duration 1 --out "$out/profiles.csv"
@@ -64,7 +65,18 @@ ctl log
 step "Three seconds of its traffic, recorded" record --out capture.pcap --duration 3 --service
 ctl record --out "$out/capture.pcap" --duration 3 --service
 
+# The simulator again, now with a part sliding past the line: its travel
+# starts when the scan below searches, so the scan begins just before it.
+kill "$sim_pid" && wait "$sim_pid" 2>/dev/null || true
+ip netns exec "$sensor" build/demo/tools/vorex-sim --ip 198.18.0.50 --mask 255.255.255.0 \
+  --scene part --speed 100 >"$scratch/sim-part.log" 2>&1 &
+sim_pid=$!
+sleep 0.5
+step "A part moving past the line at 100 mm/s: a height map and a point cloud" \
+  scan --count 640 --speed 100 --out scan.png --out scan.ply
+ctl scan --count 640 --speed 100 --out "$out/scan.png" --out "$out/scan.ply"
+
 printf '\nReplay it:      vorex-sim --replay %s --loop\n' "$out/capture.pcap"
 printf 'Wireshark:      tshark -X lua_script:tools/wireshark/vorex.lua -r %s\n' "$out/capture.pcap"
 
-printf '\nThe pictures are in %s: profile.svg and image.png (and profiles.csv, capture.pcap).\n' "$out"
+printf '\nThe pictures are in %s: profile.svg, image.png and scan.png (and profiles.csv, capture.pcap, scan.ply).\n' "$out"

@@ -8,6 +8,7 @@ demo_packages=(
   cmake ninja-build g++ pkg-config           # the library
   libcli11-dev libpng-dev libpcap-dev        # vorexctl and vorex-sim
   libtiff-dev                                # vorexctl scan's height maps
+  libfreetype-dev libfontconfig-dev fonts-dejavu-core  # the labels on its pictures
   libcpp-httplib-dev nlohmann-json3-dev      # vorexctl view
   iproute2 util-linux                        # private network namespaces
 )
@@ -17,6 +18,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev   # tests (built from source for i386) and benchmarks
   libcli11-dev libpng-dev                    # vorexctl and vorex-sim
   libtiff-dev python3-open3d                 # vorexctl scan's height maps, and reading its clouds back
+  libfreetype-dev libfontconfig-dev fonts-dejavu-core  # the labels on its pictures
   cyclonedds-dev cyclonedds-tools            # vorex-bridge (DDS), its IDL compiler and ddsperf
   help2man                                   # their man pages, from their --help
   iproute2 util-linux                        # private network namespaces

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include <sstream>
 
 #include <png.h>
+#include <tiffio.h>
 
 #include "format.h"
 #include "hexdump.h"
@@ -281,7 +283,7 @@ TEST_F(cli_test, bad_usage_exits_with_2_and_one_line_before_any_search) {
         std::vector<std::string> args;
         std::string error;  // empty: any one line
     } cases[] = {
-        {ctl, {}, "choose a command: search, info, stream, plot, image, params, reboot, firmware, log, view, record, doctor"},
+        {ctl, {}, "choose a command: search, info, stream, plot, image, scan, params, reboot, firmware, log, view, record, doctor"},
         {ctl, {"bogus"}, "The following argument was not expected: bogus"},
         {ctl, {"params"}, "params: choose one of get, set, flush"},
         {ctl, {"params", "reset"}, "The following argument was not expected: reset"},
@@ -301,6 +303,14 @@ TEST_F(cli_test, bad_usage_exits_with_2_and_one_line_before_any_search) {
         {ctl, {"plot", "--out", "plot.txt"}, "--out must name a .svg or .png file: plot.txt"},
         {ctl, {"image", "--out", "image.jpg"}, "--out must name a .png or .pgm file: image.jpg"},
         {ctl, {"image"}, "--out is required"},
+        {ctl, {"scan", "--out", "part.tiff"}, "give --count or --duration"},
+        {ctl, {"scan", "--count", "9", "--out", "part.jpg"}, "--out must name a .tiff, .png, .ply, .pcd or .csv file: part.jpg"},
+        {ctl, {"scan", "--count", "9", "--gray16", "--out", "part.tiff"}, "--gray16 needs a .png file"},
+        {ctl, {"scan", "--count", "9", "--metres", "--out", "part.png"}, "--metres needs a .ply, .pcd or .csv file"},
+        {ctl, {"scan", "--count", "0", "--out", "part.png"}, "--count: must be a whole number of 1 or more, not 0"},
+        {ctl, {"scan", "--count", "9", "--x-step", "0", "--out", "part.png"}, "--x-step: must be a number more than 0, not 0"},
+        {ctl, {"scan", "--count", "9", "--pitch", "1", "--speed", "2", "--out", "part.png"}, ""},
+        {ctl, {"scan", "--count", "9", "--duration", "2", "--out", "part.png"}, ""},
         {ctl, {"info", "--ip", "198.18.1"}, "--ip: not a dotted IPv4 address: 198.18.1"},
         {ctl, {"info", "--mac", "02:56"}, "--mac: not a MAC address: 02:56"},
         {ctl, {"params", "get", "--group", "nosuch"}, ""},
@@ -312,7 +322,8 @@ TEST_F(cli_test, bad_usage_exits_with_2_and_one_line_before_any_search) {
         {sim_program, {"-n", "2", "--data-port", "65535"}, "--data-port: 2 sensors from port 65535 run past 65535"},
         {sim_program, {"--faults", "drop=2"}, "--faults: fault 'drop' is a chance from 0 to 1, not 2"},
         {sim_program, {"--faults", "drop=0.1,bogus=1"}, "--faults: unknown fault 'bogus'"},
-        {sim_program, {"--speed", "2"}, "--speed needs --replay"},
+        {sim_program, {"--speed", "2"}, "--speed needs --replay or --scene part"},
+        {sim_program, {"--scene", "part", "--speed", "0"}, "--speed: must be a number more than 0, not 0"},
         {sim_program, {"--loop"}, "--loop needs --replay"},
         {sim_program, {"--rate", "0"}, "--rate: must be a number from 0.1 to 100000, not 0"},
         {sim_program, {"--replay", path("short.bin")}, ""},
@@ -814,6 +825,119 @@ TEST_F(cli_test, doctor_names_each_failing_check_with_its_fix) {
     EXPECT_EQ(lines[3].rfind("ok    firewall: ", 0), 0u) << lines[3];
     EXPECT_EQ(lines[4], "FAIL  profiles: no profile within 1 s of connecting; fix: make the sensor stream to this host's "
                         "data port (its stream parameters), and see the checks above");
+}
+
+// --- scan ------------------------------------------------------------------------
+
+// A 32-bit float TIFF read back with libtiff.
+struct tiff_map {
+    std::uint32_t width = 0, height = 0;
+    float x_resolution = 0;
+    std::uint16_t unit = 0;
+    std::vector<float> z;
+    std::size_t missing_rows() const {
+        std::size_t n = 0;
+        for (std::size_t r = 0; r < height; ++r)
+            n += std::all_of(&z[r * width], &z[r * width] + width, [](float v) { return std::isnan(v); });
+        return n;
+    }
+};
+
+tiff_map read_tiff(const std::string& path) {
+    tiff_map m;
+    TIFF* t = TIFFOpen(path.c_str(), "r");
+    if (!t) {
+        ADD_FAILURE() << "libtiff cannot read " << path;
+        return m;
+    }
+    std::uint16_t bits = 0, format = 0;
+    TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &m.width);
+    TIFFGetField(t, TIFFTAG_IMAGELENGTH, &m.height);
+    TIFFGetField(t, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetField(t, TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetField(t, TIFFTAG_XRESOLUTION, &m.x_resolution);
+    TIFFGetField(t, TIFFTAG_RESOLUTIONUNIT, &m.unit);
+    EXPECT_EQ(bits, 32);
+    EXPECT_EQ(format, SAMPLEFORMAT_IEEEFP);
+    m.z.resize(std::size_t(m.width) * m.height);
+    for (std::uint32_t r = 0; r < m.height; ++r)
+        if (TIFFReadScanline(t, &m.z[std::size_t(r) * m.width], r, 0) != 1) ADD_FAILURE() << "row " << r;
+    TIFFClose(t);
+    return m;
+}
+
+struct scan_summary {
+    unsigned long profiles = 0, lost = 0, columns = 0, rows = 0;
+    long long dropped = -1;
+    double x_step = 0, y_step = 0, z_low = 0, z_high = 0;
+};
+
+scan_summary parse_summary(const std::string& line, const std::string& file) {
+    scan_summary s;
+    const std::string pattern = file + ": %lu profiles, %lu lost, %lld dropped by the kernel, grid %lu x %lu of %lf x "
+                                       "%lf mm, Z %lf to %lf mm";
+    EXPECT_EQ(std::sscanf(line.c_str(), pattern.c_str(), &s.profiles, &s.lost, &s.dropped, &s.columns, &s.rows,
+                          &s.x_step, &s.y_step, &s.z_low, &s.z_high),
+              9)
+        << line;
+    return s;
+}
+
+// One whole period of the simulator's moving part at 0.5 mm a profile:
+// whatever the phase the scan starts at, each flat face covers its share
+// of the map, and the heights are the part's.
+TEST_F(cli_test, scan_of_the_moving_part_gives_its_heights_and_lost_profiles_leave_missing_rows) {
+    namespace part = vorex_sim::part;
+    start_sensor();
+    // A period of 5 ms: only a stall of half of it at the very last
+    // profile could add a row.
+    constexpr double rate = 200, speed = 100;
+    const auto profiles = static_cast<unsigned long>(part::period / speed * rate);
+    sim->start_stream(0, {19, rate, {ipv4("198.18.1.1"), data_port}, speed});
+    const run_result r = run({"scan", "--count", std::to_string(profiles), "--speed", "100", "--out", path("part.tiff")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const scan_summary s = parse_summary(r.out, path("part.tiff"));
+    EXPECT_EQ(s.profiles, profiles);
+    EXPECT_EQ(s.lost + s.dropped, 0u) << r.out;
+    EXPECT_NEAR(s.y_step, speed / rate, 0.01);
+    EXPECT_NEAR(s.z_low, vorex_sim::scene::plane_distance - 2 * part::cylinder_radius, 0.05) << "the cylinder's top";
+    EXPECT_EQ(s.z_high, vorex_sim::scene::plane_distance);
+
+    const tiff_map m = read_tiff(path("part.tiff"));
+    EXPECT_EQ(m.width, s.columns);
+    ASSERT_EQ(m.height, s.rows);
+    EXPECT_EQ(m.unit, RESUNIT_CENTIMETER);
+    EXPECT_NEAR(10.0 / m.x_resolution, 2 * vorex_sim::scene::field_half_width / 1295, 1e-5)
+        << "the native spacing, to a float's precision";
+    std::size_t measured = 0, plane = 0, high_top = 0;
+    for (const float z : m.z) {
+        measured += !std::isnan(z);
+        plane += z == 250.0f;
+        high_top += z == 250.0f - static_cast<float>(part::block_high);
+    }
+    const double area = 2 * vorex_sim::scene::field_half_width * part::period;
+    const double high_area = (part::block_right - part::block_left) * (part::block_back - part::step_at);
+    const double plane_area = area - (part::block_right - part::block_left) * (part::block_back - part::block_front) -
+                              2 * part::cylinder_radius * (part::cylinder_back - part::cylinder_front) -
+                              3.14159265 * part::sphere_radius * part::sphere_radius;
+    ASSERT_GT(measured, m.z.size() * 95 / 100) << "the sensor's sparse dropouts aside, every cell is measured";
+    EXPECT_NEAR(static_cast<double>(high_top) / static_cast<double>(measured), high_area / area, 0.005);
+    EXPECT_NEAR(static_cast<double>(plane) / static_cast<double>(measured), plane_area / area, 0.01);
+
+    // Profiles lost on the way: each leaves a row with nothing in it.
+    sim->stop_streams();
+    vorex_sim::fault_config drops;
+    drops.drop = 0.1;
+    drops.seed = 3;
+    sim->set_faults(drops);
+    sim->start_stream(0, {19, rate, {ipv4("198.18.1.1"), data_port}, speed});
+    const run_result lossy = run({"scan", "--count", "300", "--speed", "100", "--out", path("lossy.tiff")});
+    ASSERT_EQ(lossy.status, 0) << lossy.err;
+    const scan_summary l = parse_summary(lossy.out, path("lossy.tiff"));
+    const tiff_map lm = read_tiff(path("lossy.tiff"));
+    EXPECT_GT(l.lost, 10u) << lossy.out;
+    EXPECT_EQ(lm.height, 300 + l.lost);
+    EXPECT_EQ(lm.missing_rows(), l.lost);
 }
 
 }  // namespace

@@ -6,7 +6,8 @@ if(TARGET vorexctl)
   # Runs the built program against the simulated sensor, each case inside a
   # private network namespace of its own.
   vorex_test(cli_commands LABELS cli SOURCES cli_commands.cpp)
-  target_link_libraries(cli_commands PRIVATE vorexctl_core)
+  find_package(TIFF REQUIRED)
+  target_link_libraries(cli_commands PRIVATE vorexctl_core TIFF::TIFF)
   target_compile_definitions(cli_commands PRIVATE VOREXCTL_PROGRAM="$<TARGET_FILE:vorexctl>"
     VOREX_SIM_PROGRAM="$<TARGET_FILE:vorex-sim>")
   add_dependencies(cli_commands vorexctl vorex-sim)

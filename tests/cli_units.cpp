@@ -258,6 +258,14 @@ TEST(cli_progress, upload_bar_shows_bytes_rate_and_eta) {
     EXPECT_EQ(stream_status(99.95, 1295.6, 3, 1200), "100.0 profiles/s  1296 points/profile  3 malformed  (1200 received)");
 }
 
+TEST(cli_progress, scan_bar_counts_profiles_or_runs_for_its_time) {
+    EXPECT_EQ(collection_line(0, 480, 0), "[------------------------]   0%  0 / 480 profiles  ETA --:--");
+    EXPECT_EQ(collection_line(120, 480, 1.0), "[######------------------]  25%  120 / 480 profiles  ETA 0:03");
+    EXPECT_EQ(collection_line(500, 480, 4.0), "[########################] 100%  500 / 480 profiles  ETA 0:00");
+    EXPECT_EQ(collection_line(1002, 0, 5.0, 10.0), "[############------------]  50%  0:05 / 0:10  1002 profiles");
+    EXPECT_EQ(collection_line(2100, 0, 10.4, 10.0), "[########################] 100%  0:10 / 0:10  2100 profiles");
+}
+
 // --- Plot ---------------------------------------------------------------------------
 
 TEST(cli_plot, axes_take_round_steps_around_the_data) {

@@ -228,6 +228,18 @@ def case_browser(net, scratch):
         print(f"drew {drawn} profiles, {marks} point pixels, figures {figures}")
         check(marks > 1000, f"profile points drawn in the plot area ({marks} point pixels)")
 
+        # The waterfall beside it fills with the profiles as rows: the
+        # simulator's box (nearer, bright) over the conveyor (far, dark).
+        fallen = browser.wait_for("const n = +document.body.dataset.fallen || 0; return n >= 300 ? n : 0;")
+        check(fallen is not None, f"the waterfall took 300 profiles (last {fallen})")
+        rows = browser.script(
+            "const c = document.getElementById('fall'); const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;"
+            "const bright = [], dark = []; for (let i = 0; i < d.length; i += 4) {"
+            "  if (d[i + 1] > 180) bright.push(i); else if (d[i + 1] < 60) dark.push(i); }"
+            "return [c.width, c.height, bright.length, dark.length];")
+        check(rows[:2] == [400, 300], f"the waterfall is 400 x 300 cells ({rows[0]} x {rows[1]})")
+        check(rows[2] > 5000 and rows[3] > 5000, f"it shows near and far surfaces ({rows[2]} bright, {rows[3]} dark pixels)")
+
         browser.s("POST", f"/element/{browser.element('#image-button')}/click", {})
         check(browser.wait_for("return document.getElementById('camera').dataset.loaded === '1';") is not None,
               "the image button brought an image")

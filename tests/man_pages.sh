@@ -21,6 +21,7 @@ info|\-\-json
 stream|\-\-count
 plot|\-\-wait
 image|\-\-out
+scan|\-\-x\-step
 params get|\-\-group
 params set|\-\-in
 params flush|\-\-serial
@@ -34,9 +35,9 @@ doctor|\-\-rate
 COMMANDS
 # No section for a command the program does not have.
 sections=$(grep -c '^\.SS "vorexctl ' "$ctl_page")
-[ "$sections" -eq 15 ] || { echo "vorexctl.1: $sections command sections, not 15"; failed=1; }
+[ "$sections" -eq 16 ] || { echo "vorexctl.1: $sections command sections, not 16"; failed=1; }
 
-for option in replay faults state rate speed loop sensors data-port service-port no-discovery; do
+for option in replay faults state rate speed scene loop sensors data-port service-port no-discovery; do
   expect "$sim_page" "\-\-${option//-/\\-}" "--$option"
 done
 

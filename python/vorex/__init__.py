@@ -12,13 +12,14 @@ waits. Failures raise vorex.Error with the library's message.
 """
 import contextlib
 import time
+from typing import NamedTuple
 
 from ._vorex import (GROUPS, IMAGE_SHAPE, LOG_RECORD_SIZE, MAX_LOG_RECORDS, PARAMS_SIZE, DeviceInfo, Error,
                      Profile, ProfileBatch, Sensor, cleanup, init, version)
 from ._vorex import search as _search_once
 
 __all__ = ["GROUPS", "IMAGE_SHAPE", "LOG_RECORD_SIZE", "MAX_LOG_RECORDS", "PARAMS_SIZE", "DeviceInfo", "Error",
-           "Profile", "ProfileBatch", "Sensor", "cleanup", "init", "library", "search", "version"]
+           "Profile", "ProfileBatch", "ScanGrid", "Sensor", "cleanup", "init", "library", "scan", "search", "version"]
 
 
 @contextlib.contextmanager
@@ -63,3 +64,36 @@ def _profiles(self, count=None, duration=None):
 
 
 Sensor.profiles = _profiles
+
+
+class ScanGrid(NamedTuple):
+    """Where a scan's cells lie: column c at X = x_origin + c * x_step, row r
+    at Y = r * y_step (mm of travel); `lost` rows had no profile."""
+    x_origin: float
+    x_step: float
+    y_step: float
+    profiles: int
+    lost: int
+
+    def x(self, columns):
+        """The X (mm) of each of `columns` columns."""
+        import numpy as np
+        return self.x_origin + np.arange(columns) * self.x_step
+
+
+def scan(sensor, count, pitch=None, speed=None, x_step=None, idle=5.0):
+    """Stacks `count` profiles of a part moving under the sensor into a
+    height map: a (rows, columns) float32 array of Z in mm, NaN where
+    nothing was measured, and its ScanGrid. Columns lie on a regular X grid
+    (`x_step` mm, default the sensor's own spacing), each cell interpolated
+    linearly between the two neighbouring points around it. Rows are
+    `pitch` mm apart, one per profile, or with `speed` (mm/s) follow the
+    profiles' receive times, so a profile lost on the way leaves a row of
+    NaN. With neither, a pitch of 1 mm. Raises vorex.Error when no profile
+    comes for `idle` seconds. The sensor must be connected."""
+    if pitch is not None and speed is not None:
+        raise ValueError("scan takes a pitch or a speed, not both")
+    if pitch is None and speed is None:
+        pitch = 1.0
+    heights, grid = sensor._scan(count, pitch or 0.0, speed or 0.0, 0.0 if x_step is None else x_step, idle)
+    return heights, ScanGrid(**grid)

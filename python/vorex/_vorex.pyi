@@ -116,6 +116,9 @@ class Sensor:
     def get_results(self, count: int, timeout: float = 1.0) -> ProfileBatch:
         """Up to `count` profiles in one call, the GIL released throughout."""
         ...
+    def _scan(self, count: int, pitch: float, speed: float, x_step: float,
+              idle: float) -> Tuple[npt.NDArray[np.float32], Dict[str, float]]:
+        """Use vorex.scan()."""
     def get_image(self) -> npt.NDArray[np.uint8]:
         """(488, 648) uint8."""
     def write_firmware_image(self, path: Union[str, os.PathLike[str]],

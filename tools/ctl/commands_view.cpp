@@ -10,8 +10,11 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -19,6 +22,7 @@
 #include "commands.h"
 #include "failure_text.h"
 #include "format.h"
+#include "height_map.h"
 #include "picture.h"
 #include "plot.h"
 #include "view_page.h"
@@ -35,6 +39,16 @@ const char* const malformed_text = "Malformed packet";
 constexpr auto longest_wait = std::chrono::milliseconds(1000);  // a /profile request waits at most this
 constexpr auto rate_window = std::chrono::milliseconds(500);
 constexpr auto image_interval = std::chrono::milliseconds(1000);  // the sensor is asked at most this often
+constexpr std::size_t waterfall_rows = 300;     // the profiles the waterfall keeps, one pixel row each
+constexpr std::size_t waterfall_columns = 400;  // its width in pixels
+
+// The waterfall's columns, fixed by the first profile it shows: its X
+// extent over the panel's width.
+struct waterfall_grid {
+    double x_min = 0;
+    double x_step = 1;
+    double bridge = 0;
+};
 
 // One received profile. The JSON a browser gets is made once, by the
 // first request that wants it, not by the receiving thread.
@@ -46,6 +60,15 @@ struct profile_snapshot {
     const std::string& json_text() const {
         std::call_once(made_, [this] { text_ = make_json(); });
         return text_;
+    }
+    // The profile as one waterfall row, made by the first request that
+    // wants it (the grid never changes once chosen).
+    const std::vector<float>& waterfall_row(const waterfall_grid& g) const {
+        std::call_once(row_made_, [&] {
+            row_.resize(waterfall_columns);
+            vorex_scan::row_grid(g.x_min, g.x_step, waterfall_columns, g.bridge).fill(points, row_.data());
+        });
+        return row_;
     }
 
 private:
@@ -62,6 +85,8 @@ private:
     }
     mutable std::once_flag made_;
     mutable std::string text_;
+    mutable std::once_flag row_made_;
+    mutable std::vector<float> row_;
 };
 
 // The latest profile and the running figures, written by the receiving
@@ -69,11 +94,28 @@ private:
 class profile_feed {
 public:
     void publish(std::shared_ptr<const profile_snapshot> s) {
+        std::shared_ptr<const profile_snapshot> oldest;  // freed after the lock, if this held it last
         {
             std::lock_guard<std::mutex> guard(mutex_);
+            if (recent_.size() == waterfall_rows) {
+                oldest = std::move(recent_.front());
+                recent_.pop_front();
+            }
+            recent_.push_back(s);
             latest_ = std::move(s);
         }
         arrived_.notify_all();
+    }
+    // The kept profiles newer than `after`, oldest first, once one is
+    // there or `limit` has passed.
+    std::vector<std::shared_ptr<const profile_snapshot>> recent_after(std::uint64_t after,
+                                                                      std::chrono::milliseconds limit) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        arrived_.wait_for(lock, limit, [&] { return stopping_ || (latest_ && latest_->sequence > after); });
+        std::vector<std::shared_ptr<const profile_snapshot>> out;
+        for (const auto& s : recent_)
+            if (s->sequence > after) out.push_back(s);
+        return out;
     }
     // The latest profile if it is newer than `after`, waiting for one up to
     // `limit`; null when none came (or the viewer is stopping).
@@ -99,8 +141,53 @@ private:
     std::mutex mutex_;
     std::condition_variable arrived_;
     std::shared_ptr<const profile_snapshot> latest_;
+    std::deque<std::shared_ptr<const profile_snapshot>> recent_;  // the last waterfall_rows
     bool stopping_ = false;
 };
+
+// The waterfall's grid, chosen from the first profile with two points or
+// more that a browser's request brings.
+class waterfall_columns_once {
+public:
+    bool grid(const profile_snapshot& s, waterfall_grid* out) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (!chosen_) {
+            double low = HUGE_VAL, high = -HUGE_VAL;
+            for (const vorex_point_t& p : s.points)
+                if (std::isfinite(p.x) && std::isfinite(p.z)) low = std::min(low, p.x), high = std::max(high, p.x);
+            if (!(high > low)) return false;
+            grid_.x_min = low;
+            grid_.x_step = (high - low) / (waterfall_columns - 1);
+            grid_.bridge = 2.5 * std::max(vorex_scan::native_spacing(s.points), grid_.x_step);
+            chosen_ = true;
+        }
+        *out = grid_;
+        return true;
+    }
+
+private:
+    std::mutex mutex_;
+    bool chosen_ = false;
+    waterfall_grid grid_;
+};
+
+// The rows newer than `after` as JSON: Z in mm to 0.01, null where missing.
+std::string waterfall_json(const std::vector<std::shared_ptr<const profile_snapshot>>& rows, const waterfall_grid& g) {
+    std::string out = "{\"last\":" + std::to_string(rows.back()->sequence) + ",\"x_min\":" + number_text(g.x_min) +
+                      ",\"x_max\":" + number_text(g.x_min + g.x_step * (waterfall_columns - 1)) + ",\"rows\":[";
+    char cell[24];
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        out += r ? ",[" : "[";
+        const std::vector<float>& row = rows[r]->waterfall_row(g);
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            if (std::isnan(row[c])) std::snprintf(cell, sizeof cell, "%snull", c ? "," : "");
+            else std::snprintf(cell, sizeof cell, "%s%.2f", c ? "," : "", static_cast<double>(row[c]));
+            out += cell;
+        }
+        out += "]";
+    }
+    return out + "]}";
+}
 
 void receive_profiles(vorex& sensor, profile_feed& feed, const std::atomic<bool>& stop) {
     vorex_profile profile;
@@ -173,7 +260,8 @@ struct view_options {
 
 // The page's answers. Only GET is routed: nothing a browser sends can
 // change the sensor.
-void route(httplib::Server& server, vorex& sensor, profile_feed& feed, image_source& images) {
+void route(httplib::Server& server, vorex& sensor, profile_feed& feed, image_source& images,
+           waterfall_columns_once& columns) {
     server.Get("/", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(view_page, "text/html; charset=utf-8");
     });
@@ -186,6 +274,17 @@ void route(httplib::Server& server, vorex& sensor, profile_feed& feed, image_sou
             return;
         }
         res.set_content(s->json_text(), "application/json");
+    });
+    server.Get("/waterfall", [&feed, &columns](const httplib::Request& req, httplib::Response& res) {
+        std::uint64_t after = 0;
+        if (req.has_param("after")) after = std::strtoull(req.get_param_value("after").c_str(), nullptr, 10);
+        const auto rows = feed.recent_after(after, longest_wait);
+        waterfall_grid g;
+        if (rows.empty() || !columns.grid(*rows.front(), &g)) {
+            res.status = 204;
+            return;
+        }
+        res.set_content(waterfall_json(rows, g), "application/json");
     });
     server.Get("/figures", [&feed](const httplib::Request&, httplib::Response& res) {
         const json f{{"received", feed.received.load()},
@@ -240,7 +339,8 @@ void run_view(const view_options& o) {
     view_server server(view_limits{}, o.access);
     profile_feed feed;
     image_source images(*sensor);
-    route(server, *sensor, feed, images);
+    waterfall_columns_once columns;
+    route(server, *sensor, feed, images, columns);
     const std::string& bind = o.access.bind;
     const int port = server.bind(bind, o.port);
     if (port < 0) fail("cannot listen on " + bind + ":" + std::to_string(o.port));

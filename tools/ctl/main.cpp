@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
     command_registry registry;
     add_discovery_commands(app, registry);
     add_data_commands(app, registry);
+    add_scan_command(app, registry);
     add_params_commands(app, registry);
     add_maintenance_commands(app, registry);
     add_view_command(app, registry);

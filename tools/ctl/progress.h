@@ -17,6 +17,11 @@ std::string duration_text(double seconds);
 // The rate and ETA show "--" until bytes have moved.
 std::string progress_line(std::uint64_t done, std::uint64_t total, double seconds);
 
+// A collection's bar: "[############------------]  50%  240 / 480 profiles  ETA 0:02"
+// by count, or "[...]  50%  0:05 / 0:10  1002 profiles" when it runs for a
+// time (`total_seconds` > 0).
+std::string collection_line(std::uint64_t done, std::uint64_t total, double seconds, double total_seconds = 0);
+
 // "120.0 profiles/s  1296 points/profile  0 malformed  2 dropped  (1234 received)";
 // the dropped count (by the kernel, on the data port) only when known (>= 0).
 std::string stream_status(double profiles_per_second, double points_per_profile, std::uint64_t malformed,

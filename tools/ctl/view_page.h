@@ -13,13 +13,20 @@ inline const char* const view_page = R"VIEW(<!DOCTYPE html>
 <style>
 body{font:14px sans-serif;margin:16px;color:#222;background:#fafafa}
 #plot{background:#fff;border:1px solid #ccc;display:block}
+#fall{background:#888;border:1px solid #ccc;display:block;width:400px;height:500px;image-rendering:pixelated}
+.panels{display:flex;gap:16px;align-items:flex-start}
+.caption{font-size:12px;color:#444}
 table{border-collapse:collapse}td{padding:1px 10px 1px 0}
 .figures td:nth-child(2){text-align:right;font-variant-numeric:tabular-nums;min-width:6em}
 .row{display:flex;gap:24px;align-items:flex-start;margin-top:12px}
 #camera{display:none;border:1px solid #ccc;margin-top:8px}
 </style></head><body>
 <h3 id="title">vorex view</h3>
+<div class="panels">
 <canvas id="plot" width="800" height="500"></canvas>
+<div><canvas id="fall" width="400" height="300"></canvas>
+<div class="caption" id="fall-caption">the last 300 profiles, newest at the bottom; bright: near the sensor</div></div>
+</div>
 <div class="row">
 <table class="figures">
 <tr><td>profiles/s</td><td id="rate">-</td></tr>
@@ -93,6 +100,41 @@ async function profiles() {
     if (spent < frame) await sleep(frame - spent);
   }
 }
+// The waterfall: each new profile a row at the bottom, the older ones
+// scrolled up; viridis from far (dark) to near (bright) over the range seen.
+const viridis = [[68,1,84],[72,26,108],[71,47,125],[65,68,135],[57,86,140],[49,104,142],[42,120,142],[35,136,142],[31,152,139],[34,168,132],[53,183,121],[84,197,104],[122,209,81],[165,219,54],[210,226,27],[253,231,37],[253,231,37]];
+const fall = $("fall"), fg = fall.getContext("2d");
+let fallLast = 0, zLow = Infinity, zHigh = -Infinity;
+function colour(z, out, at) {
+  if (z === null) { out[at] = out[at + 1] = out[at + 2] = 136; out[at + 3] = 255; return; }
+  const t = zHigh > zLow ? (zHigh - z) / (zHigh - zLow) * (viridis.length - 1) : 0;
+  const i = Math.min(viridis.length - 2, Math.floor(t)), f = t - i;
+  for (let k = 0; k < 3; ++k) out[at + k] = viridis[i][k] + (viridis[i + 1][k] - viridis[i][k]) * f;
+  out[at + 3] = 255;
+}
+async function waterfall() {
+  for (;;) {
+    const began = performance.now();
+    try {
+      const r = await fetch("/waterfall?after=" + fallLast, {cache: "no-store"});
+      if (r.status === 200) {
+        const w = await r.json();
+        fallLast = w.last;
+        for (const row of w.rows) for (const z of row) if (z !== null) { zLow = Math.min(zLow, z); zHigh = Math.max(zHigh, z); }
+        const n = Math.min(w.rows.length, fall.height), rows = w.rows.slice(-n);
+        if (n < fall.height) fg.drawImage(fall, 0, n, fall.width, fall.height - n, 0, 0, fall.width, fall.height - n);
+        const img = fg.createImageData(fall.width, n);
+        rows.forEach((row, y) => row.forEach((z, x) => colour(z, img.data, 4 * (y * fall.width + x))));
+        fg.putImageData(img, 0, fall.height - n);
+        $("fall-caption").textContent = "the last " + fall.height + " profiles, X " + w.x_min.toFixed(1) + " to " +
+          w.x_max.toFixed(1) + " mm; bright: near (" + zLow.toFixed(1) + " mm), dark: far (" + zHigh.toFixed(1) + " mm)";
+        document.body.dataset.fallen = fallLast;
+      }
+    } catch (e) { await sleep(500); }
+    const spent = performance.now() - began;
+    if (spent < frame) await sleep(frame - spent);
+  }
+}
 async function figures() {
   for (;;) {
     try {
@@ -125,6 +167,7 @@ $("image-button").onclick = () => {
 device();
 figures();
 profiles();
+waterfall();
 </script></body></html>
 )VIEW";
 

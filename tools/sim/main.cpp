@@ -95,8 +95,16 @@ int main(int argc, char** argv) {
     app.add_option("--replay", replay_file, "Stream the profiles of this pcap recording (one sensor, its recorded record)")
         ->check(CLI::ExistingFile);
     CLI::Option* loop_given = app.add_flag("--loop", loop, "With --replay: replay the recording round and round");
-    CLI::Option* speed_given = app.add_option("--speed", speed, "With --replay: replay this many times faster than recorded")
-                                   ->check(vorexctl::positive_number());
+    std::string scene = "box";
+    app.add_option("--scene", scene, "box: a box swinging across the line beside a pipe; part: a part sliding past "
+                                     "the line (a stepped block with an engraved V, a cylinder, a sphere)")
+        ->check(CLI::IsMember({"box", "part"}))
+        ->capture_default_str();
+    CLI::Option* speed_given =
+        app.add_option("--speed", speed,
+                       "With --replay: replay this many times faster than recorded; with --scene part: the part's "
+                       "speed in mm/s (default 100)")
+            ->check(vorexctl::positive_number());
     app.add_option("--faults", faults,
                    "Network faults, e.g. drop=0.05,duplicate=0.02,reorder=0.02,delay=20,truncate=0.01,corrupt=0.01,"
                    "other-address=0.05,flood-service=100,flood-data=100,silence=0.01,silence-ms=300,reboot=0.001,"
@@ -110,8 +118,12 @@ int main(int argc, char** argv) {
     }
 
     // Everything the command line says is checked before anything starts.
-    if (replay_file.empty() && (loop_given->count() > 0 || speed_given->count() > 0))
-        return usage_error(std::string(loop_given->count() > 0 ? "--loop" : "--speed") + " needs --replay");
+    const bool part = scene == "part";
+    if (replay_file.empty() && loop_given->count() > 0) return usage_error("--loop needs --replay");
+    if (replay_file.empty() && !part && speed_given->count() > 0)
+        return usage_error("--speed needs --replay or --scene part");
+    if (!replay_file.empty() && part) return usage_error("--scene part cannot go with --replay");
+    const double part_speed = part ? (speed_given->count() > 0 ? speed : 100.0) : 0.0;
     vorex_sim::device_config c;
     if (!parse_address(ip, &c.ip_address)) return usage_error("--ip: not a dotted IPv4 address: " + ip);
     if (!parse_address(mask, &c.subnet_mask)) return usage_error("--mask: not a dotted IPv4 address: " + mask);
@@ -190,8 +202,10 @@ int main(int argc, char** argv) {
                         replay_file.c_str(), dotted(host).c_str());
         } else {
             for (std::size_t i = 0; i < sim->size(); ++i)
-                sim->start_stream(i, {data_type, rate, {host, sim->device(i).config().data_port}});
-            std::printf("vorex-sim: streaming type %d profiles at %.0f/s to %s\n", data_type, rate, dotted(host).c_str());
+                sim->start_stream(i, {data_type, rate, {host, sim->device(i).config().data_port}, part_speed});
+            std::printf("vorex-sim: streaming type %d profiles at %.0f/s to %s", data_type, rate, dotted(host).c_str());
+            if (part) std::printf(", the part moving at %g mm/s", part_speed);
+            std::printf("\n");
         }
         std::fflush(stdout);
         streaming = true;

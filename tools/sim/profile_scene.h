@@ -32,6 +32,27 @@ constexpr std::uint16_t single_divisor = 50;
 constexpr std::size_t at_sequence = 4;
 }  // namespace scene
 
+// The part that slides past the line along Y (mm from its leading edge,
+// repeating every `period`): a block whose top steps up half-way, with a V
+// engraved in its lower half, a cylinder lying along Y and a sphere, all on
+// the conveyor plane (untilted here). Heights in mm above the plane.
+namespace part {
+constexpr double period = 320.0;  // one part and the conveyor around it
+constexpr double block_left = -110.0, block_right = -10.0;
+constexpr double block_front = 60.0, block_back = 260.0;
+constexpr double step_at = 160.0;  // Y where the top steps up
+constexpr double block_low = 20.0, block_high = 35.0;
+constexpr double letter_left = -95.0, letter_right = -25.0, letter_middle = -60.0;
+constexpr double letter_top = 75.0, letter_bottom = 145.0;
+constexpr double letter_half_width = 5.0, letter_depth = 5.0;
+constexpr double cylinder_axis = 35.0, cylinder_radius = 20.0;
+constexpr double cylinder_front = 70.0, cylinder_back = 250.0;
+constexpr double sphere_x = 90.0, sphere_y = 160.0, sphere_radius = 18.0;
+}  // namespace part
+
+// The part's height at (x, y), y along the part from its leading edge.
+double part_height(double x_mm, double y_mm);
+
 // Where the box's centre is in profile number `sequence`.
 double box_centre(std::uint32_t sequence);
 // The distance of the surface under X = x_mm in profile `sequence`.

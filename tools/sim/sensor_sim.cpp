@@ -81,7 +81,10 @@ void sensor_sim::start_stream(std::size_t i, const stream_config& config) {
         const auto period = std::chrono::duration<double>(1.0 / config.rate_hz);
         auto next = clock::now();
         for (std::uint32_t seq = 0; !stop_streams_; ++seq) {
-            out.send(make_profile(config.data_type, seq), config.to);
+            const double travel = config.part_speed * static_cast<double>(seq) / config.rate_hz;
+            out.send(config.part_speed > 0 ? make_part_profile(config.data_type, seq, travel)
+                                           : make_profile(config.data_type, seq),
+                     config.to);
             ++profiles_sent_;
             next += std::chrono::duration_cast<clock::duration>(period);
             std::this_thread::sleep_until(next);

@@ -18,11 +18,14 @@ struct stream_config {
     int data_type = 19;         // 16..19
     double rate_hz = 100.0;     // profiles per second
     vorex_net::endpoint to{};   // host address and data port
+    double part_speed = 0;      // mm/s: the moving part instead of the swinging box
 };
 
 // The synthetic scene: profile number `sequence` of the given data type,
 // a whole datagram (64-byte header and samples).
 bytes make_profile(int data_type, std::uint32_t sequence);
+// Profile number `sequence` of the moving part, `travel_mm` after its start.
+bytes make_part_profile(int data_type, std::uint32_t sequence, double travel_mm);
 
 class sensor_sim {
 public:
