@@ -44,16 +44,7 @@ double seconds_of(F&& f) {
     return std::chrono::duration<double>(steady::now() - t0).count();
 }
 
-// CPU time of the calling thread: on a shared machine the time the decoder
-// is scheduled out is no part of its cost.
-template <typename F>
-double cpu_seconds_of(F&& f) {
-    timespec t0{}, t1{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t0);
-    f();
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t1);
-    return static_cast<double>(t1.tv_sec - t0.tv_sec) + static_cast<double>(t1.tv_nsec - t0.tv_nsec) * 1e-9;
-}
+using vorex_bench::cpu_seconds_of;
 
 // The floor of a decode: one plain pass that reads every byte of the
 // samples, eight at a time, so the ratio shows what the conversion into

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <vector>
 
+#include "bench_support.h"
 #include "data/profile_decode.h"
 #include "height_map.h"
 #include "sim/sensor_sim.h"
@@ -33,14 +34,7 @@ const std::vector<std::vector<vorex_point_t>>& part_profiles() {
     return made;
 }
 
-template <typename F>
-double cpu_seconds_of(F&& f) {
-    timespec t0{}, t1{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t0);
-    f();
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t1);
-    return static_cast<double>(t1.tv_sec - t0.tv_sec) + static_cast<double>(t1.tv_nsec - t0.tv_nsec) * 1e-9;
-}
+using vorex_bench::cpu_seconds_of;
 
 double floor_pass(const std::vector<std::vector<vorex_point_t>>& in, std::vector<float>& out) {
     return cpu_seconds_of([&] {
