@@ -1,10 +1,10 @@
-import socket
 import struct
 import time
 
 import numpy as np
 import pytest
 
+import arrival_stamps
 from conftest import oracle, oracle_decode
 
 
@@ -63,26 +63,9 @@ def test_profiles_iterates_by_count_then_by_duration(scripted):
     assert scripted.session.get_result() is None
 
 
-def arrival_stamps_on():
-    """Waits until Linux stamps datagrams as they arrive: it turns stamping on
-    a moment after the first socket asks, and stamps what comes meanwhile
-    when it is taken."""
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.setsockopt(socket.SOL_SOCKET, 35, 1)  # SO_TIMESTAMPNS
-        s.bind(("127.0.0.1", 0))
-        for _ in range(5000):
-            s.sendto(b"x", s.getsockname())
-            time.sleep(0.001)
-            taking = time.time_ns()
-            _, control, _, _ = s.recvmsg(8, socket.CMSG_SPACE(16))
-            sec, nsec = struct.unpack("qq", control[0][2])
-            if sec * 10**9 + nsec < taking:
-                return
-    pytest.fail("arrival stamps never came on")
-
-
 def test_get_results_takes_a_batch_in_arrays_passing_over_malformed_datagrams(scripted):
-    arrival_stamps_on()
+    with arrival_stamps.stamping_socket() as probe:
+        assert arrival_stamps.wait_until_on(probe), "arrival stamps never came on"
     datagrams = [crafted_pairs(), crafted_single(), oracle("profile", 19, 3), oracle("profile", 16, 4)]
     scripted.send_profile(datagrams[0])
     scripted.send_profile(datagrams[1])

@@ -61,21 +61,7 @@ host() {
 # carries its arrival as later ones do once stamping is on.
 hold_arrival_stamps() {
   local ready=$work/stamps-on
-  (exec /usr/bin/python3 -c '
-import socket, struct, sys, time
-s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-s.setsockopt(socket.SOL_SOCKET, 35, 1)  # SO_TIMESTAMPNS
-s.bind(("127.0.0.1", 0))
-while True:
-    s.sendto(b"x", s.getsockname())
-    time.sleep(0.01)
-    taken = time.time_ns()
-    _, control, _, _ = s.recvmsg(8, socket.CMSG_SPACE(16))
-    sec, nsec = struct.unpack("qq", control[0][2])
-    if sec * 10**9 + nsec < taken:
-        break
-open(sys.argv[1], "w").close()
-time.sleep(10**6)' "$ready") &
+  (exec /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/../../python/tests/arrival_stamps.py" "$ready") &
   pids+=($!)
   for _ in $(seq 100); do [ -e "$ready" ] && return 0; sleep 0.05; done
   fail "arrival stamps never came on"
