@@ -64,10 +64,12 @@ int wait_readable(pollfd* fds, nfds_t count, int timeout_ms, steady::time_point 
     }
 }
 
+std::int64_t nanoseconds_of(const timespec& t) { return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; }
+
 std::int64_t wall_clock_ns() {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+    return nanoseconds_of(now);
 }
 
 // The kernel's receive time from a message's control data, when
@@ -77,7 +79,7 @@ std::int64_t arrival_of(msghdr& message) {
         if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
         timespec at{};
         std::memcpy(&at, CMSG_DATA(c), sizeof at);
-        return static_cast<std::int64_t>(at.tv_sec) * 1000000000 + at.tv_nsec;
+        return nanoseconds_of(at);
     }
     return wall_clock_ns();
 }
